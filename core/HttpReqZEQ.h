@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/HttpLibExport.h"
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+// One synchronous request to the storage device's REST API. A service creates
+// one on its stack per call: CtxInit, then DoRequest. The device's address,
+// credentials and capabilities come from callbacks the host registers once,
+// before the first device call; they are read without locks.
+class HTTPLIB_API HttpReqZEQ {
+public:
+    enum HttpRequestMethod : int {
+        HTTP_GET = 0,
+        HTTP_POST = 1,
+        HTTP_DELETE = 2,
+        HTTP_PATCH = 3,
+        HTTP_PUT = 4,
+    };
+
+    using ConnInfoFunction = void (*)(std::string& baseUrl, std::string& cookieId,
+                                      std::string& token);
+    using DevCapFunction = int (*)(int category, int capability);
+    using FarDataServiceFunction = bool (*)();
+    using SslCtxFunction = int (*)(void* curl, void* sslCtx, void* userPtr);
+
+    static const int reqClientType;
+    static std::string reqDeviceId;
+    static std::string reqUserId;
+    static ConnInfoFunction getZeqConnInfo;
+    static ConnInfoFunction getZeqDataConnInfo;
+    static DevCapFunction getZeqDevCap;
+    static FarDataServiceFunction getFarDataService;
+    static SslCtxFunction sslCtxFunction;
+
+    explicit HttpReqZEQ(HttpRequestMethod method = HTTP_GET);
+
+    bool CtxInit(const std::string& path, const std::map<std::string, std::string>& query,
+                 const std::string& body);
+    bool DoRequest(std::string& response, std::map<std::string, std::string> extraHeaders,
+                   int connectTimeoutMs);
+
+    static void RegHttpReqZeqApi(ConnInfoFunction connInfo, DevCapFunction devCap,
+                                 ConnInfoFunction dataConnInfo,
+                                 FarDataServiceFunction farDataService);
+    static void RegSslFunction(SslCtxFunction function);
+
+private:
+    void BuildHttpUrl(const std::string& path, const std::map<std::string, std::string>& query);
+    bool SendHttpReq(CURL* curl, std::string& response);
+    curl_slist* BuildRequestHeader(curl_slist* list, std::string& responseHeaders, CURL* curl,
+                                   std::string& response,
+                                   std::map<std::string, std::string> extraHeaders);
+    static std::size_t ResponseStream(const void* data, std::size_t size, std::size_t count,
+                                      void* userData);
+    static bool IsFarDataService();
+
+    HttpRequestMethod reqMethod;
+    std::string reqUrl;
+    std::map<std::string, std::string> reqHeaders;
+    std::string reqBody;
+    int reqAttempts;
+};

@@ -1,0 +1,158 @@
+#include "core/JsonUtil.h"
+
+#include "platform/Scribo.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <optional>
+
+namespace JsonUtil {
+namespace {
+
+// The member under key, or null when value is no object or lacks the key.
+const Json::Value* Member(const Json::Value& value, const std::string& key) {
+    if (!value.isObject()) {
+        return nullptr;
+    }
+    return value.find(key.data(), key.data() + key.size());
+}
+
+const Json::Value* StringMember(const Json::Value& value, const std::string& key) {
+    const Json::Value* member = Member(value, key);
+    return member != nullptr && member->isString() ? member : nullptr;
+}
+
+// Signed 32-bit decimal with leading blanks and a sign; trailing text is
+// ignored. Text with no number, or a number out of range, gives nothing.
+std::optional<std::int32_t> ParseInt32(const std::string& text) {
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (end == text.c_str() || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(parsed);
+}
+
+std::optional<double> ParseDouble(const std::string& text) {
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || errno == ERANGE) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+} // namespace
+
+bool StringToCppJsonObj(const std::string& text, Json::Value& root) {
+    if (text.empty()) {
+        Scribo::Output(Scribo::subGallery, Scribo::LOG_ERROR, __LINE__,
+                       "JsonUtil::StringToCppJsonObj", "body is null", true);
+        return true;
+    }
+    try {
+        Json::CharReaderBuilder builder;
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        return reader->parse(text.data(), text.data() + text.size(), &root, nullptr);
+    } catch (const std::exception&) {
+        // The reader throws on input it refuses to walk, such as nesting
+        // deeper than its stack limit.
+        Scribo::Output(Scribo::subGallery, Scribo::LOG_ERROR, __LINE__,
+                       "JsonUtil::StringToCppJsonObj", "parse json err", true);
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string CppJsonToString(const Json::Value& value) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, value);
+}
+
+std::string GetStrValFromJson(const Json::Value& value, const std::string& key) {
+    const Json::Value* member = StringMember(value, key);
+    return member != nullptr ? member->asString() : std::string{};
+}
+
+Json::Value GetJsonArrayValFromJson(const Json::Value& value, const std::string& key) {
+    const Json::Value* member = Member(value, key);
+    return member != nullptr && member->isArray() ? *member : Json::Value{};
+}
+
+int GetInt32ValFromJson(const Json::Value& value, const std::string& key, int defaultValue) {
+    int result = defaultValue;
+    if (const Json::Value* text = StringMember(value, key)) {
+        result = ParseInt32(text->asString()).value_or(defaultValue);
+    }
+    if (const Json::Value* member = Member(value, key); member != nullptr && member->isInt()) {
+        result = member->asInt();
+    }
+    return result;
+}
+
+std::int64_t GetInt64ValFromJson(const Json::Value& value, const std::string& key,
+                                 std::int64_t defaultValue) {
+    std::int64_t result = defaultValue;
+    if (const Json::Value* text = StringMember(value, key)) {
+        result = std::strtoll(text->asCString(), nullptr, 10);
+    }
+    if (const Json::Value* member = Member(value, key); member != nullptr && member->isInt64()) {
+        result = member->asInt64();
+    }
+    return result;
+}
+
+unsigned int GetUint32ValFromJson(const Json::Value& value, const std::string& key,
+                                  unsigned int defaultValue) {
+    unsigned int result = defaultValue;
+    if (const Json::Value* text = StringMember(value, key)) {
+        if (const auto parsed = ParseInt32(text->asString())) {
+            result = static_cast<unsigned int>(*parsed);
+        }
+    }
+    if (const Json::Value* member = Member(value, key); member != nullptr && member->isUInt()) {
+        result = member->asUInt();
+    }
+    return result;
+}
+
+std::uint64_t GetUint64ValFromJson(const Json::Value& value, const std::string& key,
+                                   std::uint64_t defaultValue) {
+    std::uint64_t result = defaultValue;
+    if (const Json::Value* text = StringMember(value, key)) {
+        result = std::strtoull(text->asCString(), nullptr, 10);
+    }
+    if (const Json::Value* member = Member(value, key); member != nullptr && member->isUInt64()) {
+        result = member->asUInt64();
+    }
+    return result;
+}
+
+double GetDoubleValFromJson(const Json::Value& value, const std::string& key, double defaultValue) {
+    double result = defaultValue;
+    if (const Json::Value* text = StringMember(value, key)) {
+        result = ParseDouble(text->asString()).value_or(defaultValue);
+    }
+    // isDouble() holds for integers and reals alike, never for booleans.
+    if (const Json::Value* member = Member(value, key); member != nullptr && member->isDouble()) {
+        result = member->asDouble();
+    }
+    return result;
+}
+
+bool GetBoolValFromJson(const Json::Value& value, const std::string& key) {
+    const Json::Value* member = Member(value, key);
+    return member != nullptr && member->isBool() && member->asBool();
+}
+
+} // namespace JsonUtil

@@ -1,0 +1,177 @@
+#pragma once
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <array>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+// Request records are serialised by their field list. A record declares, once,
+//
+//     static constexpr std::string_view kFieldList = "clientType, deviceId, albumName";
+//     auto Fields() const { return std::tie(clientType, deviceId, albumName); }
+//
+// and ObjectToJson writes {"clientType":3,"deviceId":"d1","albumName":"x"}:
+// keys in list order, nested records as objects, vectors as arrays.
+
+namespace objecttojson_detail {
+
+// A name in the list is the text between commas, trimmed of spaces and then
+// of double quotes; the piece after the last comma counts only when not empty.
+constexpr std::string_view TrimName(std::string_view piece) {
+    while (!piece.empty() && piece.front() == ' ') {
+        piece.remove_prefix(1);
+    }
+    while (!piece.empty() && piece.back() == ' ') {
+        piece.remove_suffix(1);
+    }
+    while (!piece.empty() && piece.front() == '"') {
+        piece.remove_prefix(1);
+    }
+    while (!piece.empty() && piece.back() == '"') {
+        piece.remove_suffix(1);
+    }
+    return piece;
+}
+
+constexpr std::size_t CountNames(std::string_view list) {
+    std::size_t count = 0;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = list.find(',', start);
+        if (comma == std::string_view::npos) {
+            return count + (start < list.size() ? 1 : 0);
+        }
+        ++count;
+        start = comma + 1;
+    }
+}
+
+template <std::size_t N>
+constexpr std::array<std::string_view, N> SplitNames(std::string_view list) {
+    std::array<std::string_view, N> names{};
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::size_t comma = list.find(',', start);
+        const std::size_t end = comma == std::string_view::npos ? list.size() : comma;
+        names[i] = TrimName(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+} // namespace objecttojson_detail
+
+template <typename T>
+concept FieldListRecord = requires(const T& record) {
+    { T::kFieldList } -> std::convertible_to<std::string_view>;
+    std::tuple_size<decltype(record.Fields())>::value;
+};
+
+namespace objecttojson_detail {
+
+template <typename T>
+concept JsonInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char>;
+
+template <FieldListRecord T>
+bool WriteRecord(const T& record, rapidjson::Value& object,
+                 rapidjson::Document::AllocatorType& allocator);
+
+template <typename T> rapidjson::Value ToIntegerValue(T number) {
+    if constexpr (std::is_signed_v<T>) {
+        return rapidjson::Value(static_cast<std::int64_t>(number));
+    } else {
+        return rapidjson::Value(static_cast<std::uint64_t>(number));
+    }
+}
+
+template <typename T>
+bool ToValue(const T& member, rapidjson::Value& out,
+             rapidjson::Document::AllocatorType& allocator) {
+    if constexpr (JsonInteger<T>) {
+        out = ToIntegerValue(member);
+        return true;
+    } else if constexpr (std::same_as<T, std::string>) {
+        out.SetString(member.data(), static_cast<rapidjson::SizeType>(member.size()), allocator);
+        return true;
+    } else if constexpr (FieldListRecord<T>) {
+        out.SetObject();
+        return WriteRecord(member, out, allocator);
+    } else if constexpr (requires { typename T::value_type; } &&
+                         std::same_as<T, std::vector<typename T::value_type>>) {
+        out.SetArray();
+        out.Reserve(static_cast<rapidjson::SizeType>(member.size()), allocator);
+        for (const auto& element : member) {
+            rapidjson::Value item;
+            if (!ToValue(element, item, allocator)) {
+                return false;
+            }
+            out.PushBack(item, allocator);
+        }
+        return true;
+    } else {
+        static_assert(sizeof(T) == 0, "member type has no JSON form");
+    }
+}
+
+template <FieldListRecord T>
+bool WriteRecord(const T& record, rapidjson::Value& object,
+                 rapidjson::Document::AllocatorType& allocator) {
+    constexpr std::string_view list = T::kFieldList;
+    constexpr std::size_t count = CountNames(list);
+    const auto fields = record.Fields();
+    static_assert(count == std::tuple_size_v<decltype(fields)>,
+                  "the field list must name every member Fields() returns");
+    constexpr auto names = SplitNames<count>(list);
+
+    bool ok = true;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        // Stops at the first member that fails, leaving the rest unwritten.
+        ((ok = ok &&
+               [&] {
+                   const std::string_view name = names[I];
+                   // A repeated name keeps only its last value, placed last.
+                   if (auto it = object.FindMember(rapidjson::StringRef(
+                           name.data(), static_cast<rapidjson::SizeType>(name.size())));
+                       it != object.MemberEnd()) {
+                       object.EraseMember(it);
+                   }
+                   rapidjson::Value value;
+                   if (!ToValue(std::get<I>(fields), value, allocator)) {
+                       return false;
+                   }
+                   rapidjson::Value key(name.data(), static_cast<rapidjson::SizeType>(name.size()),
+                                        allocator);
+                   object.AddMember(key, value, allocator);
+                   return true;
+               }()),
+         ...);
+    }
+    (std::make_index_sequence<count>{});
+    return ok;
+}
+
+} // namespace objecttojson_detail
+
+// Writes record as compact JSON into out; false, with out untouched, when a
+// member could not be serialised.
+template <FieldListRecord T> bool ObjectToJson(const T& record, std::string& out) {
+    rapidjson::Document document(rapidjson::kObjectType);
+    if (!objecttojson_detail::WriteRecord(record, document, document.GetAllocator())) {
+        return false;
+    }
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    if (!document.Accept(writer)) {
+        return false;
+    }
+    out.assign(buffer.GetString(), buffer.GetSize());
+    return true;
+}
