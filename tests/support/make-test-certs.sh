@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Makes the certificates the test servers present. Files that already exist are
+# kept, so rebuilding does not invalidate a CA that copies elsewhere still hold.
+# Usage: make-test-certs.sh OUTDIR
+set -euo pipefail
+
+if [[ $# -ne 1 ]]; then
+    echo "usage: $0 OUTDIR" >&2
+    exit 2
+fi
+
+out=$1
+mkdir -p "$out"
+cd "$out"
+
+days=3650
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Stops openssl from reading a system config that might ask questions or add
+# extensions we did not ask for.
+export OPENSSL_CONF=/dev/null
+
+# openssl chatters on stderr even when it succeeds; show that only on failure.
+quiet() {
+    local log
+    if ! log=$("$@" 2>&1); then
+        echo "$log" >&2
+        return 1
+    fi
+}
+
+make_ca() { # name, common name
+    local name=$1 cn=$2
+    if [[ -s $name.key ]] && openssl x509 -in "$name.pem" -noout -checkend 86400 >/dev/null 2>&1; then
+        return
+    fi
+    quiet openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days "$days" \
+        -keyout "$name.key.tmp" -out "$name.pem.tmp" -subj "/CN=$cn" \
+        -addext "basicConstraints=critical,CA:TRUE" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" \
+        -addext "subjectKeyIdentifier=hash"
+    mv "$name.key.tmp" "$name.key"
+    mv "$name.pem.tmp" "$name.pem"
+}
+
+make_server() { # name, issuing CA name
+    local name=$1 ca=$2
+    # Checking the chain also remakes a leaf whose CA was remade or that expired.
+    if [[ -s $name.key ]] && openssl verify -CAfile "$ca.pem" "$name.pem" >/dev/null 2>&1; then
+        return
+    fi
+    local ext=$work/$name.ext csr=$work/$name.csr
+    cat >"$ext" <<'EOF'
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1, DNS:localhost
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+    quiet openssl req -new -newkey rsa:2048 -nodes -sha256 \
+        -keyout "$name.key.tmp" -out "$csr" -subj "/CN=localhost"
+    # A random serial keeps a remade leaf from clashing with an old one that
+    # a client may have cached under the same issuer and serial.
+    quiet openssl x509 -req -sha256 -days "$days" -in "$csr" \
+        -CA "$ca.pem" -CAkey "$ca.key" -set_serial "0x$(openssl rand -hex 16)" \
+        -extfile "$ext" -out "$name.pem.tmp"
+    mv "$name.key.tmp" "$name.key"
+    mv "$name.pem.tmp" "$name.pem"
+}
+
+# Trusted by the tests (config/ca.pem): a client that verifies must accept server.pem.
+make_ca ca "HttpLib Test CA"
+# The certificate a correct client accepts: right issuer, right name, right purpose.
+make_server server ca
+# Trusted by nobody: a client that skips peer verification would accept other-server.pem.
+make_ca other-ca "HttpLib Unrelated Test CA"
+# Valid in every respect except its issuer, so only chain verification can reject it.
+make_server other-server other-ca
+
+chmod 600 ./*.key
+for f in ca.pem ca.key server.pem server.key other-ca.pem other-ca.key other-server.pem \
+    other-server.key; do
+    [[ -s $f ]] || {
+        echo "make-test-certs: $f was not made" >&2
+        exit 1
+    }
+done
