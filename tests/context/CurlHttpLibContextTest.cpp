@@ -29,8 +29,8 @@ constexpr auto kBound = 60s;
 
 enum class Form { Text, Download, Header };
 
-std::string FormName(const testing::TestParamInfo<Form>& info) {
-    switch (info.param) {
+std::string FormName(Form form) {
+    switch (form) {
     case Form::Text:
         return "Text";
     case Form::Download:
@@ -39,6 +39,10 @@ std::string FormName(const testing::TestParamInfo<Form>& info) {
         return "Header";
     }
     return "Unknown";
+}
+
+void PrintTo(Form form, std::ostream* os) {
+    *os << FormName(form);
 }
 
 std::wstring Attempt(int curlCode, int httpCode, const std::wstring& method = L"GET") {
@@ -158,7 +162,10 @@ TEST_P(AttemptLoop, ATransportFailureIsTriedThreeTimesAndGivesStatus0) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, AttemptLoop,
-                         testing::Values(Form::Text, Form::Download, Form::Header), FormName);
+                         testing::Values(Form::Text, Form::Download, Form::Header),
+                         [](const testing::TestParamInfo<Form>& info) {
+                             return FormName(info.param);
+                         });
 
 TEST_F(ContextTest, ACertificateFromAnotherCaFailsEveryAttempt) {
     TestServer stranger(TestServer::Mode::HttpsOtherCa);

@@ -87,6 +87,10 @@ struct Failure {
     const char* message;
 };
 
+void PrintTo(const Failure& failure, std::ostream* os) {
+    *os << failure.name;
+}
+
 class DownloadFailure : public DownloadFile, public testing::WithParamInterface<Failure> {};
 
 TEST_P(DownloadFailure, LeavesTheOldFileAsItWasAndNoTemporaryFile) {

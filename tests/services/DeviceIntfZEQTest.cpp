@@ -162,6 +162,10 @@ struct BadUserList {
     const char* message;
 };
 
+void PrintTo(const BadUserList& bad, std::ostream* os) {
+    *os << bad.reply;
+}
+
 class UserListReply : public DeviceService, public testing::WithParamInterface<BadUserList> {};
 
 TEST_P(UserListReply, IsRejectedWithItsOwnLine) {
@@ -187,6 +191,10 @@ struct Operation {
     const char* phrase;
     std::function<bool()> fails;
 };
+
+void PrintTo(const Operation& operation, std::ostream* os) {
+    *os << operation.name;
+}
 
 class RequestFailure : public testing::TestWithParam<Operation> {};
 
