@@ -15,13 +15,23 @@ void DeviceCall::Log(const std::string& message) const {
 bool DeviceCall::Send(HttpReqZEQ::HttpRequestMethod method, const std::string& path,
                       const Query& query, const std::string& body, std::string_view requestPhrase,
                       std::string& reply, const Headers& extraHeaders) const {
+    const std::string initFailed =
+        std::string("http request init failed for ").append(requestPhrase);
+    const std::string doFailed = std::string("http request do failed for ").append(requestPhrase);
+    return Send(method, path, query, body, SendFailureLines{initFailed, doFailed}, reply,
+                extraHeaders);
+}
+
+bool DeviceCall::Send(HttpReqZEQ::HttpRequestMethod method, const std::string& path,
+                      const Query& query, const std::string& body, const SendFailureLines& lines,
+                      std::string& reply, const Headers& extraHeaders) const {
     HttpReqZEQ request(method);
     if (!request.CtxInit(path, query, body)) {
-        Log(std::string("http request init failed for ").append(requestPhrase));
+        Log(std::string(lines.initFailed));
         return false;
     }
     if (!request.DoRequest(reply, extraHeaders, kConnectTimeoutMs)) {
-        Log(std::string("http request do failed for ").append(requestPhrase));
+        Log(std::string(lines.doFailed));
         return false;
     }
     return true;

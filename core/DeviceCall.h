@@ -51,6 +51,16 @@ public:
               const std::string& body, std::string_view requestPhrase, std::string& reply,
               const Headers& extraHeaders = {}) const;
 
+    // The two lines Send logs, for operations whose device texts do not
+    // follow the "http request ... failed for " + phrase form.
+    struct SendFailureLines {
+        std::string_view initFailed;
+        std::string_view doFailed;
+    };
+    bool Send(HttpReqZEQ::HttpRequestMethod method, const std::string& path, const Query& query,
+              const std::string& body, const SendFailureLines& lines, std::string& reply,
+              const Headers& extraHeaders = {}) const;
+
     // The envelope's first three checks: the text parses, to a non-null
     // object.
     bool ParseReply(const std::string& reply, std::string_view replyPhrase,

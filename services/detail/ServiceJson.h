@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/JsonUtil.h"
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// JSON helpers that the file and task services share; not part of the
+// library's public headers.
+namespace servicejson {
+
+// The member under key, or a null value. Unlike operator[], it never adds
+// the key and is safe on any kind of value.
+inline const Json::Value& Member(const Json::Value& value, const char* key) {
+    return value.isObject() ? value[key] : Json::Value::nullSingleton();
+}
+
+// Readers with the services' defaults: 0, "" and false.
+inline std::int32_t Int32(const Json::Value& value, const char* key) {
+    return JsonUtil::GetInt32ValFromJson(value, key, 0);
+}
+inline std::int64_t Int64(const Json::Value& value, const char* key) {
+    return JsonUtil::GetInt64ValFromJson(value, key, 0);
+}
+inline std::uint32_t Uint32(const Json::Value& value, const char* key) {
+    return JsonUtil::GetUint32ValFromJson(value, key, 0);
+}
+inline std::uint64_t Uint64(const Json::Value& value, const char* key) {
+    return JsonUtil::GetUint64ValFromJson(value, key, 0);
+}
+inline std::string Text(const Json::Value& value, const char* key) {
+    return JsonUtil::GetStrValFromJson(value, key);
+}
+inline bool Bool(const Json::Value& value, const char* key) {
+    return JsonUtil::GetBoolValFromJson(value, key);
+}
+
+// Calls fill for each element of the array under key that is an object;
+// null and other elements are skipped.
+template <typename Fill> void ForEachObject(const Json::Value& parent, const char* key, Fill fill) {
+    for (const Json::Value& element : JsonUtil::GetJsonArrayValFromJson(parent, key)) {
+        if (element.isObject()) {
+            fill(element);
+        }
+    }
+}
+
+// A null value turns into an array on its first append, so an empty list
+// goes out as null unless the caller asks for an empty array.
+template <typename T>
+Json::Value JsonList(const std::vector<T>& items, Json::ValueType whenEmpty = Json::nullValue) {
+    Json::Value list(whenEmpty);
+    for (const T& item : items) {
+        list.append(Json::Value(item));
+    }
+    return list;
+}
+
+} // namespace servicejson
