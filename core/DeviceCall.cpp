@@ -15,13 +15,20 @@ void DeviceCall::Log(const std::string& message) const {
 bool DeviceCall::Send(HttpReqZEQ::HttpRequestMethod method, const std::string& path,
                       const Query& query, const std::string& body, std::string_view requestPhrase,
                       std::string& reply, const Headers& extraHeaders) const {
+    return Send(method, path, query, body, RequestPhrases{requestPhrase, requestPhrase}, reply,
+                extraHeaders);
+}
+
+bool DeviceCall::Send(HttpReqZEQ::HttpRequestMethod method, const std::string& path,
+                      const Query& query, const std::string& body, RequestPhrases phrases,
+                      std::string& reply, const Headers& extraHeaders) const {
     HttpReqZEQ request(method);
     if (!request.CtxInit(path, query, body)) {
-        Log(std::string("http request init failed for ").append(requestPhrase));
+        Log(std::string("http request init failed for ").append(phrases.init));
         return false;
     }
     if (!request.DoRequest(reply, extraHeaders, kConnectTimeoutMs)) {
-        Log(std::string("http request do failed for ").append(requestPhrase));
+        Log(std::string("http request do failed for ").append(phrases.send));
         return false;
     }
     return true;

@@ -51,6 +51,16 @@ public:
               const std::string& body, std::string_view requestPhrase, std::string& reply,
               const Headers& extraHeaders = {}) const;
 
+    // For the few operations whose device texts name the request differently
+    // in the init line and in the do line.
+    struct RequestPhrases {
+        std::string_view init;
+        std::string_view send;
+    };
+    bool Send(HttpReqZEQ::HttpRequestMethod method, const std::string& path, const Query& query,
+              const std::string& body, RequestPhrases phrases, std::string& reply,
+              const Headers& extraHeaders = {}) const;
+
     // The envelope's first three checks: the text parses, to a non-null
     // object.
     bool ParseReply(const std::string& reply, std::string_view replyPhrase,
