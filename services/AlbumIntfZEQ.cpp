@@ -102,8 +102,8 @@ bool CatchingEverything(const DeviceCall& call, std::string_view operation, Exch
     return false;
 }
 
-// Devices without the gallery task status know nothing of transfer ids; the
-// task center then follows the task by its id alone.
+// Only devices with the gallery task status take transfer ids in album task
+// bodies; the others are followed by task id alone.
 void AddTransferIds(Json::Value& body, const std::string& transId, std::int32_t subTaskId) {
     if (TaskCenterIntfZEQ::Instance().IsTaskCenterCapSupport(TASK_CENTER_CAP_GALLERY_STATUS)) {
         body["transId"] = transId;
@@ -150,8 +150,8 @@ Json::Value ShareToPersonBody(const ChgAlbumShareToPersonParam& param) {
     return body;
 }
 
-// The album that reached the largest count first leads; the device keeps the
-// leading album and folds the others into it.
+// The first album to reach the largest count leads the array; a later album
+// with the same count goes to the back. Ids below 1 are no albums.
 Json::Value MergeOrder(const std::vector<AlbumBasicModel>& albums) {
     std::vector<std::int64_t> ids;
     std::int64_t largest = 0;
@@ -384,8 +384,8 @@ void AlbumIntfZEQ::FillAlbumModel(AlbumBasicModel& model, const Json::Value& val
     model.albumId = Int64(value, "albumId");
     model.albumName = Str(value, "albumName");
     model.albumType = Int32(value, "albumType");
-    // Every cover counts, even an unreadable one: the device's cover slots are
-    // positional.
+    // Unlike the lists, covers are not filtered: an unreadable one still takes
+    // its place, at the defaults.
     const Json::Value covers = JsonUtil::GetJsonArrayValFromJson(value, "coverInfo");
     for (Json::ArrayIndex i = 0; i < covers.size(); ++i) {
         model.coverInfo.push_back(ReadCover(covers[i]));

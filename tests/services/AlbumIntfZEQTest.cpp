@@ -27,7 +27,7 @@ TEST_F(AlbumReplies, AlbumListFillsModelsAfterTheCallersOwn) {
         {"albumId":41,"albumName":"Ann","albumType":23,"num":12,"createTime":1700,"ownerId":8,
          "isOwner":4294967297,"hiddenStatus":1,"albumAttr":{"gender":2,"birth":"1990"},
          "coverInfo":[{"coverId":5,"thumbFilePath":"t","zeqFilePath":"z","lcdFilePath":"l",
-           "ownerName":"o","mediaType":1,"orientation":90,"faceCoordinate":[1,"x",12.9,4,5,6],
+           "ownerName":"o","mediaType":1,"orientation":90,"faceCoordinate":[1,"x",12.9,-4,5,6],
            "lcdHeight":1079.6,"lcdWidth":"720.9"}, 7, {"faceCoordinate":[3,2]}]},
         5, {"albumId":42}]})");
     GalleryAllAlbumListRsp rsp;
@@ -48,7 +48,8 @@ TEST_F(AlbumReplies, AlbumListFillsModelsAfterTheCallersOwn) {
     EXPECT_EQ(std::tie(c.coverId, c.thumbFilePath, c.zeqFilePath, c.lcdFilePath, c.ownerName,
                        c.mediaType, c.orientation, c.lcdHeight, c.lcdWidth),
               std::make_tuple(5, "t", "z", "l", "o", 1, 90, 1079, 720));
-    EXPECT_THAT(c.faceCoordinate, ElementsAre(1u, 0u, 12u, 4u));
+    // A negative number has no unsigned form: 0.
+    EXPECT_THAT(c.faceCoordinate, ElementsAre(1u, 0u, 12u, 0u));
     // A cover that is no object still takes its slot, at the defaults.
     EXPECT_EQ(a.coverInfo[1].coverId, 0);
     EXPECT_THAT(a.coverInfo[2].faceCoordinate, ElementsAre(3u, 2u, 0u, 0u));

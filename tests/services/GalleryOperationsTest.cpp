@@ -209,6 +209,8 @@ const Operation kOperations[] = {
      "PhotoIntfZEQ::QueryBinFiles", "post query bin files", "PhotoIntfZEQ::ParseQueryBinFilesRsp", "http query bin info", false},
 };
 // clang-format on
+#undef MEMBS
+#undef SHARE_FILES
 
 class Requests : public GalleryTest, public testing::WithParamInterface<Operation> {};
 
