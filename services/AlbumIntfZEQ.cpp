@@ -17,14 +17,14 @@
 
 using gallery_detail::CheckReplyAppendingIds;
 using gallery_detail::CheckReplyReadingTaskId;
-using gallery_detail::Double;
-using gallery_detail::ForEachObject;
-using gallery_detail::Int32;
-using gallery_detail::Int64;
-using gallery_detail::JsonInt64;
 using gallery_detail::PostRecord;
 using gallery_detail::PostTree;
-using gallery_detail::Str;
+using servicejson::Double;
+using servicejson::ForEachObject;
+using servicejson::Int32;
+using servicejson::Int64;
+using servicejson::JsonInt64;
+using servicejson::Text;
 
 namespace {
 
@@ -60,10 +60,10 @@ std::int32_t IntegralPart(double number) {
 AlbumCoverInfo ReadCover(const Json::Value& item) {
     AlbumCoverInfo cover;
     cover.coverId = Int64(item, "coverId");
-    cover.thumbFilePath = Str(item, "thumbFilePath");
-    cover.zeqFilePath = Str(item, "zeqFilePath");
-    cover.lcdFilePath = Str(item, "lcdFilePath");
-    cover.ownerName = Str(item, "ownerName");
+    cover.thumbFilePath = Text(item, "thumbFilePath");
+    cover.zeqFilePath = Text(item, "zeqFilePath");
+    cover.lcdFilePath = Text(item, "lcdFilePath");
+    cover.ownerName = Text(item, "ownerName");
     cover.mediaType = Int64(item, "mediaType");
     cover.orientation = Int32(item, "orientation");
     const Json::Value face = JsonUtil::GetJsonArrayValFromJson(item, "faceCoordinate");
@@ -382,7 +382,7 @@ bool AlbumIntfZEQ::ParseAlbumMembersIncInfoRsp(const std::string& reply,
 
 void AlbumIntfZEQ::FillAlbumModel(AlbumBasicModel& model, const Json::Value& value) {
     model.albumId = Int64(value, "albumId");
-    model.albumName = Str(value, "albumName");
+    model.albumName = Text(value, "albumName");
     model.albumType = Int32(value, "albumType");
     // Unlike the lists, covers are not filtered: an unreadable one still takes
     // its place, at the defaults.
@@ -391,7 +391,7 @@ void AlbumIntfZEQ::FillAlbumModel(AlbumBasicModel& model, const Json::Value& val
         model.coverInfo.push_back(ReadCover(covers[i]));
     }
     if (value.isObject() && value["albumAttr"].isObject()) {
-        model.albumAttr.birth = Str(value["albumAttr"], "birth");
+        model.albumAttr.birth = Text(value["albumAttr"], "birth");
         model.albumAttr.gender = Int32(value["albumAttr"], "gender");
     }
     model.num = Int64(value, "num");
@@ -403,21 +403,21 @@ void AlbumIntfZEQ::FillAlbumModel(AlbumBasicModel& model, const Json::Value& val
 }
 
 void AlbumIntfZEQ::FillAlbumMembInfo(AlbumMembInfo& info, const Json::Value& value) {
-    info.ownerName = Str(value, "ownerName");
-    info.attachPath = Str(value, "attachPath");
-    info.city = Str(value, "city");
-    info.comment = Str(value, "comment");
-    info.country = Str(value, "country");
-    info.province = Str(value, "province");
-    info.district = Str(value, "district");
-    info.township = Str(value, "township");
-    info.fileSrcPath = Str(value, "fileSrcPath");
-    info.hash = Str(value, "hash");
-    info.zeqFilePath = Str(value, "zeqFilePath");
-    info.lcdFilePath = Str(value, "lcdFilePath");
-    info.thumbFilePath = Str(value, "thumbFilePath");
-    info.viewPath = Str(value, "viewPath");
-    info.mimeType = Str(value, "mimeType");
+    info.ownerName = Text(value, "ownerName");
+    info.attachPath = Text(value, "attachPath");
+    info.city = Text(value, "city");
+    info.comment = Text(value, "comment");
+    info.country = Text(value, "country");
+    info.province = Text(value, "province");
+    info.district = Text(value, "district");
+    info.township = Text(value, "township");
+    info.fileSrcPath = Text(value, "fileSrcPath");
+    info.hash = Text(value, "hash");
+    info.zeqFilePath = Text(value, "zeqFilePath");
+    info.lcdFilePath = Text(value, "lcdFilePath");
+    info.thumbFilePath = Text(value, "thumbFilePath");
+    info.viewPath = Text(value, "viewPath");
+    info.mimeType = Text(value, "mimeType");
     info.ownerId = Int64(value, "ownerId");
     info.createTime = Int64(value, "createTime");
     info.dateModified = Int64(value, "dateModified");

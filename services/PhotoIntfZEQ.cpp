@@ -11,13 +11,13 @@
 
 using gallery_detail::CheckReplyAppendingIds;
 using gallery_detail::CheckReplyReadingTaskId;
-using gallery_detail::ForEachObject;
-using gallery_detail::Int32;
-using gallery_detail::Int64;
-using gallery_detail::JsonInt64;
 using gallery_detail::PostRecord;
 using gallery_detail::PostTree;
-using gallery_detail::Str;
+using servicejson::ForEachObject;
+using servicejson::Int32;
+using servicejson::Int64;
+using servicejson::JsonInt64;
+using servicejson::Text;
 
 namespace {
 
@@ -64,17 +64,17 @@ Json::Value AsyncFilesBody(const std::vector<GalleryFileMember>& files, const st
 BinFileInfo ReadBinFile(const Json::Value& item) {
     BinFileInfo file;
     file.fileId = Int64(item, "fileId");
-    file.thumbFilePath = Str(item, "thumbFilePath");
-    file.lcdFilePath = Str(item, "lcdFilePath");
-    file.zeqFilePath = Str(item, "zeqFilePath");
+    file.thumbFilePath = Text(item, "thumbFilePath");
+    file.lcdFilePath = Text(item, "lcdFilePath");
+    file.zeqFilePath = Text(item, "zeqFilePath");
     file.orientation = Int32(item, "orientation");
     file.mediaType = Int64(item, "mediaType");
-    file.fileSrcPath = Str(item, "fileSrcPath");
-    file.viewPath = Str(item, "viewPath");
+    file.fileSrcPath = Text(item, "fileSrcPath");
+    file.viewPath = Text(item, "viewPath");
     file.duration = Int64(item, "duration");
     file.mtime = Int32(item, "mtime");
     file.createTime = Int64(item, "createTime");
-    file.attachPath = Str(item, "attachPath");
+    file.attachPath = Text(item, "attachPath");
     file.takenTime = Int64(item, "takenTime");
     file.subType = Int64(item, "subType");
     return file;
@@ -144,37 +144,37 @@ bool PhotoIntfZEQ::ModifyGalleryFileAttr(std::int64_t id, const std::string& com
 }
 
 void PhotoIntfZEQ::FillGalleryModel(GalleryModel& model, const Json::Value& value) {
-    model.attachPath = Str(value, "attachPath");
-    model.city = Str(value, "city");
-    model.comment = Str(value, "comment");
-    model.country = Str(value, "country");
+    model.attachPath = Text(value, "attachPath");
+    model.city = Text(value, "city");
+    model.comment = Text(value, "comment");
+    model.country = Text(value, "country");
     model.createTime = Int64(value, "createTime");
     model.dateModified = Int64(value, "dateModified");
     model.day = Int64(value, "day");
-    model.district = Str(value, "district");
+    model.district = Text(value, "district");
     model.duration = Int64(value, "duration");
     model.favorite = Int64(value, "favorite");
     model.fileId = Int64(value, "fileId");
-    model.fileSrcPath = Str(value, "fileSrcPath");
-    model.hash = Str(value, "hash");
-    model.zeqFilePath = Str(value, "zeqFilePath");
+    model.fileSrcPath = Text(value, "fileSrcPath");
+    model.hash = Text(value, "hash");
+    model.zeqFilePath = Text(value, "zeqFilePath");
     model.height = Int64(value, "height");
-    model.lcdFilePath = Str(value, "lcdFilePath");
+    model.lcdFilePath = Text(value, "lcdFilePath");
     model.mediaType = Int64(value, "mediaType");
-    model.mimeType = Str(value, "mimeType");
+    model.mimeType = Text(value, "mimeType");
     model.month = Int64(value, "month");
     model.orientation = Int64(value, "orientation");
     model.ownerId = Int64(value, "ownerId");
-    model.ownerName = Str(value, "ownerName");
-    model.province = Str(value, "province");
+    model.ownerName = Text(value, "ownerName");
+    model.province = Text(value, "province");
     model.recycleFlag = Int64(value, "recycleFlag");
     model.size = Int64(value, "size");
     model.sourceAlbum = Int64(value, "sourceAlbum");
     model.subType = Int64(value, "subType");
     model.takenTime = Int64(value, "takenTime");
-    model.thumbFilePath = Str(value, "thumbFilePath");
-    model.township = Str(value, "township");
-    model.viewPath = Str(value, "viewPath");
+    model.thumbFilePath = Text(value, "thumbFilePath");
+    model.township = Text(value, "township");
+    model.viewPath = Text(value, "viewPath");
     model.width = Int64(value, "width");
 }
 
@@ -205,7 +205,7 @@ bool PhotoIntfZEQ::ParseIncInfoRsp(const std::string& reply, GalleryFilesIncRsp&
     rsp.num = Int64(root, "num");
     ForEachObject(root, "data", [&](const Json::Value& item) {
         GalleryFileIncItem& change = rsp.data.emplace_back();
-        change.deviceId = Str(item, "deviceId");
+        change.deviceId = Text(item, "deviceId");
         change.fileId = Int64(item, "fileId");
         change.operation = Int32(item, "operation");
         change.rowId = Int64(item, "rowId");

@@ -3,6 +3,7 @@
 #include "core/DeviceCall.h"
 #include "core/JsonUtil.h"
 #include "core/ObjectToJson.h"
+#include "services/detail/ServiceJson.h"
 
 #include <json/value.h>
 
@@ -11,45 +12,13 @@
 #include <string_view>
 #include <vector>
 
-// Pieces the album and photo services share on top of DeviceCall: short
-// readers, so that a record filler reads as one line per field (defaults 0,
-// 0.0 and ""), the list walk, and the reply steps that differ only in their
-// phrase.
+// Pieces the album and photo services share on top of DeviceCall: posting a
+// body, and the reply steps that differ only in their phrase.
 namespace gallery_detail {
 
-inline std::int64_t Int64(const Json::Value& value, const char* key) {
-    return JsonUtil::GetInt64ValFromJson(value, key, 0);
-}
-
-inline std::int32_t Int32(const Json::Value& value, const char* key) {
-    return JsonUtil::GetInt32ValFromJson(value, key, 0);
-}
-
-inline double Double(const Json::Value& value, const char* key) {
-    return JsonUtil::GetDoubleValFromJson(value, key, 0.0);
-}
-
-inline std::string Str(const Json::Value& value, const char* key) {
-    return JsonUtil::GetStrValFromJson(value, key);
-}
-
-// jsoncpp has no constructor for long, which std::int64_t is here.
-inline Json::Value JsonInt64(std::int64_t number) {
-    return Json::Value(static_cast<Json::Int64>(number));
-}
-
-// Calls visit(element) for every object in the array under key, in order. An
-// absent key or a non-array has no elements; null and non-object elements are
-// skipped without a word.
-template <typename Visit>
-void ForEachObject(const Json::Value& value, const char* key, Visit visit) {
-    const Json::Value array = JsonUtil::GetJsonArrayValFromJson(value, key);
-    for (Json::ArrayIndex i = 0; i < array.size(); ++i) {
-        if (array[i].isObject()) {
-            visit(array[i]);
-        }
-    }
-}
+using servicejson::ForEachObject;
+using servicejson::Int32;
+using servicejson::Int64;
 
 // A POST of a field-list record.
 template <FieldListRecord Request>

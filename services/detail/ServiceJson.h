@@ -31,11 +31,19 @@ inline std::uint32_t Uint32(const Json::Value& value, const char* key) {
 inline std::uint64_t Uint64(const Json::Value& value, const char* key) {
     return JsonUtil::GetUint64ValFromJson(value, key, 0);
 }
+inline double Double(const Json::Value& value, const char* key) {
+    return JsonUtil::GetDoubleValFromJson(value, key, 0.0);
+}
 inline std::string Text(const Json::Value& value, const char* key) {
     return JsonUtil::GetStrValFromJson(value, key);
 }
 inline bool Bool(const Json::Value& value, const char* key) {
     return JsonUtil::GetBoolValFromJson(value, key);
+}
+
+// jsoncpp has no constructor for long, which std::int64_t is here.
+inline Json::Value JsonInt64(std::int64_t number) {
+    return Json::Value(static_cast<Json::Int64>(number));
 }
 
 // Calls fill for each element of the array under key that is an object;
