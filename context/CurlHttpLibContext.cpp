@@ -4,6 +4,7 @@
 #include "context/ClientUtils.h"
 #include "context/FileTransferHandler.h"
 #include "core/ClientConstants.h"
+#include "core/detail/CurlHandles.h"
 #include "curlppx/CurlGlobal.h"
 #include "platform/TextCodec.h"
 
@@ -19,18 +20,9 @@
 
 namespace {
 
-struct EasyCleanup {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct SlistFree {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-struct ShareCleanup {
-    void operator()(CURLSH* share) const { curl_share_cleanup(share); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
-using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
-using ShareHandle = std::unique_ptr<CURLSH, ShareCleanup>;
+using curlhandles::EasyHandle;
+using curlhandles::HeaderList;
+using curlhandles::ShareHandle;
 
 constexpr int kMaxAttempts = 3;
 constexpr long kDnsCacheSeconds = 300;

@@ -2,6 +2,7 @@
 
 #include "context/ClientUtils.h"
 #include "core/ClientConstants.h"
+#include "core/detail/CurlHandles.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/Scribo.h"
 #include "platform/TextCodec.h"
@@ -13,14 +14,8 @@ namespace {
 
 constexpr const wchar_t* kCaFile = L"config/ca.pem";
 
-struct EasyCleanup {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct SlistFree {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
-using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
+using curlhandles::EasyHandle;
+using curlhandles::HeaderList;
 
 void LogError(int line, const char* function, const std::string& message) {
     Scribo::Output(Scribo::subCloudSuite, Scribo::LOG_ERROR, line, function, message, true);
