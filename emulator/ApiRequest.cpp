@@ -95,10 +95,10 @@ std::int64_t ApiRequest::QueryInt(const std::string& name, std::int64_t fallback
 
 const Json::Value& ApiRequest::Body() const {
     if (!m_body) {
+        // Strict JSON: no comments, trailing commas, duplicate keys or text after it.
         Json::CharReaderBuilder builder;
+        Json::CharReaderBuilder::strictMode(&builder.settings_);
         builder["stackLimit"] = kMaxJsonDepth;
-        builder["rejectDupKeys"] = true;
-        builder["failIfExtra"] = true;
         const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         Json::Value root;
         std::string errors;

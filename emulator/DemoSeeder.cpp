@@ -72,6 +72,7 @@ void SeedFiles(const fs::path& dataDir) {
 
 void DemoSeeder::Seed(const fs::path& dataDir, Gallery& gallery) {
     SeedFiles(dataDir);
+    gallery.DeferSaves(true);
 
     // Taken over two years, a little more than a week apart each.
     constexpr std::int64_t kStart = 1672531200; // 2023-01-01
@@ -119,6 +120,7 @@ void DemoSeeder::Seed(const fs::path& dataDir, Gallery& gallery) {
     // Two items already in the bin, so the recycle bin is not empty either.
     gallery.Recycle(ids[34], "zeq-emulator-seed");
     gallery.Recycle(ids[35], "zeq-emulator-seed");
+    gallery.DeferSaves(false);
 }
 
 } // namespace zeqemu

@@ -81,6 +81,14 @@ bool Gallery::IsEmpty() const {
     return m_items.empty() && m_albums.empty();
 }
 
+void Gallery::DeferSaves(bool defer) {
+    std::lock_guard lock(m_mutex);
+    m_deferSaves = defer;
+    if (!defer && m_unsaved) {
+        Save();
+    }
+}
+
 fs::path Gallery::PathOf(const Item& item) const {
     return (item.recycled ? m_binRoot : m_mediaRoot) / item.stored;
 }
@@ -795,6 +803,11 @@ void Gallery::PhotoChanged(std::int64_t fileId, int operation, const std::string
 }
 
 void Gallery::Save() {
+    if (m_deferSaves) {
+        m_unsaved = true;
+        return;
+    }
+    m_unsaved = false;
     Json::Value doc(Json::objectValue);
     doc["nextFileId"] = J(m_nextFileId);
     doc["nextAlbumId"] = J(m_nextAlbumId);

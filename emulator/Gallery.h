@@ -51,6 +51,10 @@ public:
     Gallery(const std::filesystem::path& dataDir, std::int64_t ownerId, std::string ownerName);
 
     bool IsEmpty() const;
+    // While deferred, changes are kept in memory only; ending the deferral
+    // saves once. For bulk loading (seeding), where one save per change
+    // would mean hundreds of fsyncs.
+    void DeferSaves(bool defer);
 
     // Media.
     std::int64_t AddItem(const NewItem& item, const std::string& bytes,
@@ -165,6 +169,8 @@ private:
     std::int64_t m_nextFileId = 1;
     std::int64_t m_nextAlbumId = 1;
     std::int64_t m_nextRowId = 1;
+    bool m_deferSaves = false;
+    bool m_unsaved = false;
 };
 
 } // namespace zeqemu

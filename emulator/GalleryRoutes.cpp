@@ -6,6 +6,8 @@
 #include "emulator/Gallery.h"
 #include "emulator/TaskCenter.h"
 
+#include <optional>
+
 namespace zeqemu {
 
 namespace {
@@ -208,23 +210,38 @@ ApiReply GalleryRoutes::ChangeAlbumSettings(const ApiRequest& q) {
     const auto& b = q.Body();
     const auto albumId = Q::Int(b, "albumId");
     const auto type = AlbumType(b);
-    m_s.gallery.RequireAlbum(albumId, type);
-    if (!b.isMember("albumName") && !b.isMember("coverId") && !b.isMember("albumAttr")) {
-        throw ApiError::BadRequest(code::kMissingField,
-                                   "one of albumName, coverId or albumAttr is needed");
-    }
+    // Everything is read before anything changes, so a bad field changes nothing.
+    std::optional<std::string> name;
+    std::optional<std::int64_t> cover;
+    std::optional<Gallery::AlbumAttr> attr;
     if (b.isMember("albumName")) {
-        m_s.gallery.RenameAlbum(albumId, type, Q::Text(b, "albumName"));
+        name = Q::Text(b, "albumName");
     }
     if (b.isMember("coverId")) {
-        m_s.gallery.SetCover(albumId, type, Q::Int(b, "coverId"));
+        cover = Q::Int(b, "coverId");
     }
     if (b.isMember("albumAttr")) {
         const auto& a = Q::Object(b, "albumAttr");
-        m_s.gallery.SetAttr(albumId, type,
-                            {static_cast<int>(Q::Int(a, "gender", 0)), Q::Text(a, "birth", "")});
+        attr =
+            Gallery::AlbumAttr{static_cast<int>(Q::Int(a, "gender", 0)), Q::Text(a, "birth", "")};
     }
-    if (Q::Int(b, "toShareAlbum", 0) == 1) {
+    const bool share = Q::Int(b, "toShareAlbum", 0) == 1;
+    Q::Int(b, "modifyTime", 0);
+    if (!name && !cover && !attr) {
+        throw ApiError::BadRequest(code::kMissingField,
+                                   "one of albumName, coverId or albumAttr is needed");
+    }
+    m_s.gallery.RequireAlbum(albumId, type);
+    if (name) {
+        m_s.gallery.RenameAlbum(albumId, type, *name);
+    }
+    if (cover) {
+        m_s.gallery.SetCover(albumId, type, *cover);
+    }
+    if (attr) {
+        m_s.gallery.SetAttr(albumId, type, *attr);
+    }
+    if (share) {
         m_s.gallery.MakeShared(albumId, type);
     }
     Json::Value out;
@@ -235,10 +252,11 @@ ApiReply GalleryRoutes::ChangeAlbumSettings(const ApiRequest& q) {
 ApiReply GalleryRoutes::AddMembers(const ApiRequest& q) {
     const auto& b = q.Body();
     const auto albumId = Q::Int(b, "albumId");
-    m_s.gallery.RequireAlbum(albumId, AlbumType(b));
+    const auto ids = FileIds(b, "membs");
     const auto addTime = Q::Int(b, "addTime", 0);
+    m_s.gallery.RequireAlbum(albumId, AlbumType(b));
     std::vector<std::int64_t> added;
-    for (const auto id : FileIds(b, "membs")) {
+    for (const auto id : ids) {
         if (m_s.gallery.AddMember(albumId, id, addTime)) {
             added.push_back(id);
         }
@@ -251,9 +269,10 @@ ApiReply GalleryRoutes::AddMembers(const ApiRequest& q) {
 ApiReply GalleryRoutes::RemoveMembers(const ApiRequest& q) {
     const auto& b = q.Body();
     const auto albumId = Q::Int(b, "albumId");
+    const auto ids = FileIds(b, "membs");
     m_s.gallery.RequireAlbum(albumId, AlbumType(b));
     std::vector<std::int64_t> removed;
-    for (const auto id : FileIds(b, "membs")) {
+    for (const auto id : ids) {
         if (m_s.gallery.RemoveMember(albumId, id)) {
             removed.push_back(id);
         }
@@ -268,12 +287,12 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
     const auto& b = q.Body();
     const auto albumId = Q::Int(b, "albumId");
     const auto type = AlbumType(b);
+    const auto ids = FileIds(b, listKey);
+    const auto addTime = Q::Int(b, "addTime", 0);
     m_s.gallery.RequireAlbum(albumId, type);
     if (shared && type != Gallery::kSharedAlbum) {
         throw ApiError::Device(code::kAlbumKind, "files are shared through a shared album");
     }
-    const auto ids = FileIds(b, listKey);
-    const auto addTime = Q::Int(b, "addTime", 0);
     TaskSpec spec;
     spec.family = TaskFamily::Gallery;
     spec.taskType = taskType;
@@ -310,12 +329,13 @@ ApiReply GalleryRoutes::ShareToPerson(const ApiRequest& q) {
     const auto& b = q.Body();
     const auto albumId = Q::Int(b, "albumId");
     const auto type = AlbumType(b);
+    const auto ids = FileIds(b, "fileIds");
+    const auto addTime = Q::Int(b, "addTime", 0);
     m_s.gallery.RequireAlbum(albumId, type);
     if (type != Gallery::kSharedAlbum) {
         throw ApiError::Device(code::kAlbumKind, "files are shared through a shared album");
     }
-    const auto addTime = Q::Int(b, "addTime", 0);
-    for (const auto id : FileIds(b, "fileIds")) {
+    for (const auto id : ids) {
         m_s.gallery.AddMember(albumId, id, addTime);
     }
     Json::Value out;

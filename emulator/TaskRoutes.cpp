@@ -83,8 +83,9 @@ ApiReply TaskRoutes::List(const ApiRequest& q, TaskFamily family, bool withTypes
     TaskCenter::Filter filter;
     filter.family = family;
     filter.category = Q::Int(b, "taskCategory");
-    for (const auto id : IdList(b, "taskId")) {
-        filter.ids.insert(id);
+    // The gallery's own listing names tasks; the per-family listings do not.
+    for (const auto& id : Q::OptArray(b, "taskId")) {
+        filter.ids.insert(Q::IntElement(id, "taskId"));
     }
     if (withTypes) {
         for (const auto& type : Q::OptArray(b, "taskTypes")) {
