@@ -5,6 +5,7 @@
 
 #include "emulator/ErrorCodes.h"
 
+#include <cctype>
 #include <filesystem>
 
 namespace emutest {
@@ -112,6 +113,10 @@ struct FieldCase {
     const char* field;
 };
 
+void PrintTo(const FieldCase& c, std::ostream* os) {
+    *os << c.path << " " << c.body;
+}
+
 class FieldValidationTest : public RequestGuardTest,
                             public ::testing::WithParamInterface<FieldCase> {};
 
@@ -141,7 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"trans/copy", R"({"tasks":[{"sPaths":["/a"]}]})", code::kMissingField, "dPath"},
         FieldCase{"trans/getTaskStatus", R"({"category":"user"})", code::kMissingField, "taskId"},
         FieldCase{"gallery/cancelRecord", R"({"taskIdList":[1.5]})", code::kBadField, "taskIdList"},
-        FieldCase{"filesvc/createDirs", R"({"dirs":["a"]})", code::kMissingField, "parentDir"}));
+        FieldCase{"filesvc/createDirs", R"({"dirs":["a"]})", code::kMissingField, "parentDir"}),
+    [](const ::testing::TestParamInfo<FieldCase>& info) {
+        std::string name = info.param.path;
+        for (auto& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name + "_" + info.param.field + "_" + std::to_string(info.index);
+    });
 
 } // namespace
 } // namespace emutest
