@@ -1,0 +1,351 @@
+#include "emulator/FileRoutes.h"
+
+#include "emulator/ApiError.h"
+#include "emulator/DeviceState.h"
+#include "emulator/ErrorCodes.h"
+#include "emulator/FileArea.h"
+#include "emulator/FileTasks.h"
+#include "emulator/TaskCenter.h"
+
+namespace zeqemu {
+
+namespace {
+
+using Q = ApiRequest;
+
+constexpr const char* kVersion = "zeq-emulator-1";
+
+Json::Int64 J(std::int64_t v) {
+    return static_cast<Json::Int64>(v);
+}
+
+std::string Category(const ApiRequest& q) {
+    return q.QueryText("category", "user");
+}
+
+// The folder the client names in the "Dest-File" header (cpp-httplib has
+// already undone the percent-encoding of header values).
+std::string DestFile(const ApiRequest& q) {
+    const auto folder = q.Header("Dest-File");
+    if (folder.empty()) {
+        throw ApiError::BadRequest(code::kMissingField, "missing header \"Dest-File\"");
+    }
+    return folder;
+}
+
+// The reply of the simple file operations: code, desc, version, data.fid.
+ApiReply BaseData(std::int64_t fid) {
+    Json::Value out;
+    out["desc"] = "";
+    out["version"] = kVersion;
+    out["data"]["fid"] = J(fid);
+    return ApiReply::Ok(out);
+}
+
+std::vector<std::string> TextList(const Json::Value& body, const char* key) {
+    std::vector<std::string> list;
+    for (const auto& element : Q::Array(body, key)) {
+        list.push_back(Q::TextElement(element, key));
+    }
+    return list;
+}
+
+std::vector<std::int64_t> IntList(const Json::Value& body, const char* key) {
+    std::vector<std::int64_t> list;
+    for (const auto& element : Q::Array(body, key)) {
+        list.push_back(Q::IntElement(element, key));
+    }
+    return list;
+}
+
+} // namespace
+
+void FileRoutes::Register(Router& r) {
+    const auto bind = [this](ApiReply (FileRoutes::*fn)(const ApiRequest&)) {
+        return [this, fn](const ApiRequest& q) { return (this->*fn)(q); };
+    };
+    r.Get("filesvc/files", bind(&FileRoutes::ListFiles));
+    r.Post("filesvc/detail", bind(&FileRoutes::FolderDetail));
+    r.Get("filesvc/recycleFiles", bind(&FileRoutes::RecycleFiles));
+    r.Get("filesvc/usbStatus", bind(&FileRoutes::UsbStatus));
+    r.Get("api/app/usersamba", bind(&FileRoutes::ShareFolder));
+    r.Get("filesvc/allFiles", bind(&FileRoutes::AllFiles));
+    r.Get("filesvc/recoverProgress", bind(&FileRoutes::RecoverProgress));
+    r.Post("filesvc/mkdir", bind(&FileRoutes::MakeDir));
+    r.Post("filesvc/rename", bind(&FileRoutes::Rename));
+    r.Post("filesvc/remove", bind(&FileRoutes::Remove));
+    r.Post("filesvc/recycleDelFiles", bind(&FileRoutes::RecycleAction));
+    r.Post("filesvc/redundancy", bind(&FileRoutes::Redundancy));
+    r.Post("filesvc/visibility", bind(&FileRoutes::Visibility));
+    r.Post("filesvc/createDirs", bind(&FileRoutes::CreateDirs));
+    r.Post("filesvc/batchOperation", bind(&FileRoutes::BatchOperation), Capabilities::kFileBatch);
+}
+
+ApiReply FileRoutes::ListFiles(const ApiRequest& q) {
+    FileArea::ListQuery query;
+    query.category = Category(q);
+    query.folder = DestFile(q);
+    query.offset = q.QueryInt("offset");
+    query.limit = q.QueryInt("limit");
+    query.sortType = q.QueryText("sortType", "");
+    query.filter = q.QueryText("filter", "");
+    const auto page = m_s.files.List(query);
+    Json::Value data;
+    data["hasMore"] = page.hasMore;
+    data["parentPath"] = page.parentPath;
+    data["offset"] = J(page.nextOffset);
+    data["files"] = Json::Value(Json::arrayValue);
+    for (const auto& e : page.entries) {
+        Json::Value v;
+        v["id"] = J(e.id);
+        v["fid"] = J(e.id);
+        v["attr"] = e.attr;
+        v["count"] = J(e.count);
+        v["mtime"] = J(e.mtime);
+        v["time"] = J(e.mtime);
+        v["name"] = e.name;
+        v["type"] = e.type;
+        v["version"] = e.version;
+        v["mime"] = e.mime;
+        v["thumb"] = e.mime.rfind("image/", 0) == 0 ? "/thumb" + e.path : "";
+        v["orientation"] = 0;
+        v["size"] = J(e.size);
+        v["freeSize"] = J(e.freeSize);
+        v["path"] = e.path;
+        v["action"] = 0;
+        v["desc"] = "";
+        v["category"] = e.category;
+        v["visibility"] = e.visibility;
+        data["files"].append(v);
+    }
+    Json::Value out;
+    out["data"] = data;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::FolderDetail(const ApiRequest& q) {
+    const auto& b = q.Body();
+    Q::Text(b, "entryId", ""); // carried by the client, not needed to find the folder
+    const auto detail = m_s.files.GetDetail(Category(q), Q::Text(b, "path"));
+    Json::Value out;
+    out["version"] = detail.version;
+    out["data"]["name"] = detail.name;
+    out["data"]["size"] = J(detail.size);
+    out["data"]["mtime"] = J(detail.mtime);
+    out["data"]["dirCount"] = J(detail.dirCount);
+    out["data"]["fileCount"] = J(detail.fileCount);
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::RecycleFiles(const ApiRequest& q) {
+    const auto category = q.QueryText("category", "");
+    const auto page = m_s.files.ListBin(category == "all" ? "" : category, q.QueryInt("offset"),
+                                        q.QueryInt("limit"));
+    Json::Value data;
+    data["hasMore"] = page.hasMore;
+    data["count"] = J(page.total);
+    data["offset"] = J(page.nextOffset);
+    data["files"] = Json::Value(Json::arrayValue);
+    for (const auto& e : page.entries) {
+        Json::Value v;
+        v["name"] = e.name;
+        v["type"] = e.type;
+        v["rid"] = J(e.rid);
+        v["size"] = J(e.size);
+        v["count"] = J(e.count);
+        v["dtime"] = J(e.dtime);
+        v["orientation"] = 0;
+        v["mime"] = e.mime;
+        v["path"] = e.origin;
+        v["thumb"] = "";
+        data["files"].append(v);
+    }
+    Json::Value out;
+    out["data"] = data;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::UsbStatus(const ApiRequest&) {
+    const auto disks = m_s.files.UsbDisks();
+    Json::Value data;
+    data["version"] = kVersion;
+    data["status"] = !disks.empty();
+    data["mountPath"] = std::string(FileArea::kUsbMount) + "/";
+    data["info"] = Json::Value(Json::arrayValue);
+    for (const auto& disk : disks) {
+        Json::Value v;
+        v["name"] = disk.name;
+        v["freeSize"] = J(disk.freeSize);
+        v["totalSize"] = J(disk.totalSize);
+        data["info"].append(v);
+    }
+    Json::Value out;
+    out["version"] = kVersion;
+    out["data"] = data;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::ShareFolder(const ApiRequest&) {
+    Json::Value out;
+    out["Path"] = "\\\\127.0.0.1\\" + m_s.device.Owner().name;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::AllFiles(const ApiRequest& q) {
+    const auto page =
+        m_s.files.AllFiles(Category(q), DestFile(q), q.QueryInt("offset"), q.QueryInt("limit"));
+    Json::Value data;
+    data["parentDir"] = page.parentDir;
+    data["hasMore"] = page.hasMore;
+    data["offset"] = J(page.nextOffset);
+    data["files"] = Json::Value(Json::arrayValue);
+    for (const auto& e : page.entries) {
+        Json::Value v;
+        v["type"] = e.type;
+        v["fid"] = J(e.fid);
+        v["mtime"] = J(e.mtime);
+        v["size"] = J(e.size);
+        v["hash"] = e.hash;
+        v["mimeType"] = e.mime;
+        v["relativePath"] = e.relativePath;
+        v["thumbPath"] = "";
+        data["files"].append(v);
+    }
+    Json::Value out;
+    out["data"] = data;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::RecoverProgress(const ApiRequest& q) {
+    const auto text = q.QueryText("progerssId");
+    std::int64_t id = 0;
+    try {
+        std::size_t used = 0;
+        id = std::stoll(text, &used);
+        if (used != text.size()) {
+            throw std::invalid_argument(text);
+        }
+    } catch (const std::exception&) {
+        throw ApiError::BadRequest(code::kBadField, "progerssId must be a progress id");
+    }
+    const auto task = m_s.tasks.Get(id, TaskFamily::FileService);
+    const bool failed =
+        task.state == TaskCenter::State::Failed || task.state == TaskCenter::State::Cancelled;
+    Json::Value data;
+    data["total"] = static_cast<Json::Int>(task.sumNum);
+    data["proSuccess"] = static_cast<Json::Int>(task.finishedNum);
+    data["proFailure"] = failed ? static_cast<Json::Int>(task.sumNum - task.finishedNum) : 0;
+    data["status"] = task.state == TaskCenter::State::Done || failed;
+    data["errorInfos"] = Json::Value(Json::arrayValue);
+    if (failed) {
+        const auto record = m_s.tasks.Record(id);
+        for (const auto& detail : record["errorInfo"]["detail"]) {
+            Json::Value v;
+            v["path"] = detail["name"];
+            v["id"] = detail["id"];
+            v["status"] = std::to_string(detail["err"].asInt64());
+            data["errorInfos"].append(v);
+        }
+    }
+    Json::Value out;
+    out["data"] = data;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::MakeDir(const ApiRequest& q) {
+    const auto& b = q.Body();
+    return BaseData(m_s.files.MakeDir(Category(q), Q::Text(b, "path"),
+                                      static_cast<int>(Q::Int(b, "redundancy", 0))));
+}
+
+ApiReply FileRoutes::Rename(const ApiRequest& q) {
+    const auto& b = q.Body();
+    return BaseData(m_s.files.Rename(Category(q), Q::Text(b, "oldpath"), Q::Text(b, "newpath"),
+                                     q.QueryInt("id", 0)));
+}
+
+ApiReply FileRoutes::Remove(const ApiRequest& q) {
+    const auto paths = TextList(q.Body(), "srcPath");
+    const auto id = FileTasks(m_s).Delete(Category(q), paths, q.QueryText("type", "recycle"));
+    Json::Value out;
+    out["data"]["progressId"] = std::to_string(id);
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::RecycleAction(const ApiRequest& q) {
+    const auto& b = q.Body();
+    const auto id = FileTasks(m_s).BinAction(Q::Text(b, "action"), IntList(b, "files"),
+                                             q.QueryText("category", ""));
+    Json::Value out;
+    out["desc"] = "";
+    out["version"] = kVersion;
+    out["data"]["fid"] = J(id);
+    out["data"]["progressId"] = std::to_string(id);
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::Redundancy(const ApiRequest& q) {
+    const auto& b = q.Body();
+    m_s.files.SetRedundancy(Category(q), TextList(b, "path"), static_cast<int>(Q::Int(b, "attr")));
+    return BaseData(0);
+}
+
+ApiReply FileRoutes::Visibility(const ApiRequest& q) {
+    const auto& b = q.Body();
+    m_s.files.SetVisibility(Category(q), Q::Text(b, "path"), static_cast<int>(Q::Int(b, "attr")));
+    return BaseData(0);
+}
+
+ApiReply FileRoutes::CreateDirs(const ApiRequest& q) {
+    const auto& b = q.Body();
+    const auto errors =
+        m_s.files.CreateDirs(Category(q), Q::Text(b, "parentDir"), TextList(b, "dirs"));
+    Json::Value list(Json::arrayValue);
+    for (const auto& e : errors) {
+        Json::Value v;
+        v["path"] = e.path;
+        v["err"] = J(e.err);
+        list.append(v);
+    }
+    Json::Value out;
+    out["data"]["data"]["errorInfos"] = list;
+    return ApiReply::Ok(out);
+}
+
+ApiReply FileRoutes::BatchOperation(const ApiRequest& q) {
+    const auto& tasks = Q::Array(q.Body(), "tasks");
+    if (tasks.empty()) {
+        throw ApiError::BadRequest(code::kMissingField, "tasks must hold one task");
+    }
+    const auto operation = q.QueryText("operation");
+    Json::Value list(Json::arrayValue);
+    for (const auto& t : tasks) {
+        FileTasks::Batch batch;
+        batch.category = Category(q);
+        batch.operation = operation;
+        batch.name = Q::Text(t, "name", "");
+        for (const auto& path : Q::OptArray(t, "srcPath")) {
+            batch.srcPaths.push_back(Q::TextElement(path, "srcPath"));
+        }
+        for (const auto& rid : Q::OptArray(t, "rid")) {
+            const auto text = Q::TextElement(rid, "rid");
+            try {
+                batch.rids.push_back(std::stoll(text));
+            } catch (const std::exception&) {
+                throw ApiError::BadRequest(code::kBadField, "rid must hold recycle bin ids");
+            }
+        }
+        batch.transId = Q::Text(t, "transId", "");
+        batch.subTaskId = Q::Int(t, "subTaskId", 0);
+        const auto id = FileTasks(m_s).StartBatch(batch);
+        Json::Value v;
+        v["taskId"] = J(id);
+        v["transId"] = m_s.tasks.Get(id).transId;
+        list.append(v);
+    }
+    Json::Value out;
+    out["data"]["tasks"] = list;
+    return ApiReply::Ok(out);
+}
+
+} // namespace zeqemu

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "emulator/Router.h"
+#include "emulator/Services.h"
+
+namespace zeqemu {
+
+// The file service under "filesvc/" and the share folder under "api/app/".
+class FileRoutes {
+public:
+    explicit FileRoutes(Services services) : m_s(services) {}
+    void Register(Router& router);
+
+private:
+    ApiReply ListFiles(const ApiRequest& q);
+    ApiReply FolderDetail(const ApiRequest& q);
+    ApiReply RecycleFiles(const ApiRequest& q);
+    ApiReply UsbStatus(const ApiRequest& q);
+    ApiReply ShareFolder(const ApiRequest& q);
+    ApiReply AllFiles(const ApiRequest& q);
+    ApiReply RecoverProgress(const ApiRequest& q);
+    ApiReply MakeDir(const ApiRequest& q);
+    ApiReply Rename(const ApiRequest& q);
+    ApiReply Remove(const ApiRequest& q);
+    ApiReply RecycleAction(const ApiRequest& q);
+    ApiReply Redundancy(const ApiRequest& q);
+    ApiReply Visibility(const ApiRequest& q);
+    ApiReply CreateDirs(const ApiRequest& q);
+    ApiReply BatchOperation(const ApiRequest& q);
+
+    Services m_s;
+};
+
+} // namespace zeqemu

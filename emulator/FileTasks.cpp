@@ -1,0 +1,131 @@
+#include "emulator/FileTasks.h"
+
+#include "emulator/ApiError.h"
+#include "emulator/ErrorCodes.h"
+#include "emulator/FileArea.h"
+#include "emulator/TaskCenter.h"
+
+namespace zeqemu {
+
+namespace {
+
+// Task types of the file-service family.
+constexpr int kTypeRecycle = 400;
+constexpr int kTypeDeleteForever = 401;
+constexpr int kTypeRestore = 402;
+constexpr int kTypeRemove = 403;
+constexpr int kTypeClear = 404;
+constexpr int kTypeBatchRecycle = 405;
+constexpr int kTypeBatchDeleteForever = 406;
+constexpr int kTypeBatchRestore = 407;
+constexpr int kTypeBatchRemove = 408;
+
+bool IsRestore(const std::string& action) {
+    return action == "restore" || action == "recover";
+}
+
+} // namespace
+
+std::int64_t FileTasks::Delete(const std::string& category, const std::vector<std::string>& paths,
+                               const std::string& type) {
+    const bool forever = type == "force";
+    return Paths(forever ? kTypeDeleteForever : kTypeRecycle, category, paths, forever, "", 0);
+}
+
+std::int64_t FileTasks::BinAction(const std::string& action, const std::vector<std::int64_t>& ids,
+                                  const std::string& category) {
+    if (action == "clear") {
+        return Bin(kTypeClear, "remove", {}, true, category, "", 0);
+    }
+    if (IsRestore(action)) {
+        return Bin(kTypeRestore, action, ids, false, category, "", 0);
+    }
+    if (action == "remove") {
+        return Bin(kTypeRemove, action, ids, false, category, "", 0);
+    }
+    throw ApiError::BadRequest(code::kBadField, "action must be restore, recover, remove or clear");
+}
+
+std::int64_t FileTasks::StartBatch(const Batch& batch) {
+    const auto& op = batch.operation;
+    if (op == "recycle" || op == "delete" || op == "force") {
+        const bool forever = op == "force";
+        return Paths(forever ? kTypeBatchDeleteForever : kTypeBatchRecycle, batch.category,
+                     batch.srcPaths, forever, batch.transId, batch.subTaskId);
+    }
+    if (IsRestore(op)) {
+        return Bin(kTypeBatchRestore, op, batch.rids, false, "", batch.transId, batch.subTaskId);
+    }
+    if (op == "remove" || op == "clear") {
+        return Bin(kTypeBatchRemove, "remove", batch.rids, op == "clear", batch.category,
+                   batch.transId, batch.subTaskId);
+    }
+    throw ApiError::BadRequest(code::kBadField, "unknown operation \"" + op + "\"");
+}
+
+std::int64_t FileTasks::Paths(int taskType, const std::string& category,
+                              const std::vector<std::string>& paths, bool forever,
+                              const std::string& transId, std::int64_t subTaskId) {
+    if (paths.empty()) {
+        throw ApiError::BadRequest(code::kMissingField, "srcPath names no file");
+    }
+    for (const auto& path : paths) {
+        m_s.files.RequireExisting(category, path);
+    }
+    TaskSpec spec;
+    spec.family = TaskFamily::FileService;
+    spec.taskType = taskType;
+    spec.originObjectName = paths.front();
+    spec.transId = transId;
+    spec.subTaskId = subTaskId;
+    auto& files = m_s.files;
+    spec.planner = [&files, category, paths, forever] {
+        std::vector<TaskStep> steps;
+        for (const auto& path : paths) {
+            steps.push_back({path, "", [&files, category, path, forever] {
+                                 if (forever) {
+                                     files.RemoveForever(category, path);
+                                 } else {
+                                     files.Recycle(category, path);
+                                 }
+                             }});
+        }
+        return steps;
+    };
+    return m_s.tasks.Submit(std::move(spec));
+}
+
+std::int64_t FileTasks::Bin(int taskType, const std::string& action,
+                            const std::vector<std::int64_t>& ids, bool everything,
+                            const std::string& category, const std::string& transId,
+                            std::int64_t subTaskId) {
+    if (!everything && ids.empty()) {
+        throw ApiError::BadRequest(code::kMissingField, "no recycle bin ids given");
+    }
+    TaskSpec spec;
+    spec.family = TaskFamily::FileService;
+    spec.taskType = taskType;
+    spec.originObjectName = everything ? "recycle bin" : std::to_string(ids.size()) + " entries";
+    spec.transId = transId;
+    spec.subTaskId = subTaskId;
+    auto& files = m_s.files;
+    const bool restore = IsRestore(action);
+    spec.planner = [&files, ids, everything, category, restore] {
+        std::vector<TaskStep> steps;
+        for (const auto rid : everything ? files.BinIds(category) : ids) {
+            const auto origin = files.BinOrigin(rid);
+            steps.push_back({origin.empty() ? "entry " + std::to_string(rid) : origin,
+                             std::to_string(rid), [&files, rid, restore] {
+                                 if (restore) {
+                                     files.Restore(rid);
+                                 } else {
+                                     files.Purge(rid);
+                                 }
+                             }});
+        }
+        return steps;
+    };
+    return m_s.tasks.Submit(std::move(spec));
+}
+
+} // namespace zeqemu

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "emulator/StateFile.h"
+
+#include <json/value.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zeqemu {
+
+enum class TaskFamily { Gallery = 0, Transfer = 1, FileService = 2 };
+
+// One unit of work of a task; run throws (ApiError or any std::exception) to
+// fail the task. name and id go into the failure report.
+struct TaskStep {
+    std::string name;
+    std::string id;
+    std::function<void()> run;
+};
+
+struct TaskSpec {
+    TaskFamily family = TaskFamily::Transfer;
+    int taskType = 0;
+    std::string originObjectName;
+    std::string destination;
+    int objectType = 0;
+    std::string transId;
+    std::int64_t subTaskId = 0;
+    // Called on a worker when the task starts (and again on retry), so the
+    // steps see the data as it is then, not as it was when it was queued.
+    std::function<std::vector<TaskStep>()> planner;
+};
+
+// The device's background tasks: a record per task, a few worker threads that
+// run the steps, cancellation between steps, retry of failed or cancelled
+// tasks, and records that survive a restart (a task cut short by a shutdown
+// comes back failed, "interrupted").
+class TaskCenter {
+public:
+    enum class State { Waiting, Running, Done, Failed, Cancelled };
+
+    struct Snapshot {
+        std::int64_t taskId = 0;
+        TaskFamily family = TaskFamily::Transfer;
+        int taskType = 0;
+        State state = State::Waiting;
+        std::int64_t progress = 0; // 0..100, -1 once failed or cancelled
+        std::int64_t sumNum = 0;
+        std::int64_t finishedNum = 0;
+        std::int64_t errorCode = 0;
+        std::string transId;
+        std::int64_t subTaskId = 0;
+    };
+
+    // Filter of a task listing. category: 1 waiting or running, 3 ended,
+    // anything else every task.
+    struct Filter {
+        std::optional<TaskFamily> family;
+        std::set<std::int64_t> types;
+        std::set<std::int64_t> ids;
+        std::int64_t category = 0;
+    };
+
+    TaskCenter(const std::filesystem::path& dataDir, int workers,
+               std::chrono::milliseconds stepDelay);
+    ~TaskCenter();
+    TaskCenter(const TaskCenter&) = delete;
+    TaskCenter& operator=(const TaskCenter&) = delete;
+
+    // Stops the workers after their current step; idempotent.
+    void Stop();
+
+    std::int64_t Submit(TaskSpec spec);
+    Json::Value List(const Filter& filter) const;
+    // Throws ApiError when the task does not exist (or is of another family).
+    Snapshot Get(std::int64_t taskId, std::optional<TaskFamily> family = std::nullopt) const;
+    Json::Value Record(std::int64_t taskId, std::optional<TaskFamily> family = std::nullopt) const;
+    // Returns the ids that could not be cleaned (unknown, other family, not ended).
+    std::vector<std::int64_t> Clean(std::optional<TaskFamily> family,
+                                    const std::vector<std::int64_t>& ids);
+    // Returns the ids that were cancelled.
+    std::vector<std::int64_t> Cancel(const std::vector<std::int64_t>& ids);
+    // Queues a failed or cancelled task again; returns its transfer id.
+    std::string Retry(std::optional<TaskFamily> family, std::int64_t taskId,
+                      const std::string& transId);
+
+    // Waits until pred holds for the task (false when the bound ran out or the
+    // task does not exist).
+    bool WaitFor(std::int64_t taskId, const std::function<bool(const Snapshot&)>& pred,
+                 std::chrono::milliseconds bound) const;
+
+    // The device's status number: 1 waiting, 2 running, 3 finished, 4 failed.
+    static int StatusNumber(State state);
+
+private:
+    struct Task {
+        Snapshot snap;
+        TaskSpec spec;
+        std::int64_t beginTime = 0;
+        bool cancelRequested = false;
+        bool retryable = true; // false for records loaded from disk: no planner
+        std::int64_t errorStepErr = 0;
+        std::string errorStepName;
+        std::string errorStepId;
+    };
+
+    void WorkerLoop();
+    void RunTask(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Task>& task);
+    void Finish(Task& task, State state, std::int64_t errorCode);
+    Json::Value RecordLocked(const Task& task) const;
+    std::shared_ptr<Task> FindLocked(std::int64_t taskId, std::optional<TaskFamily> family) const;
+    void SaveLocked();
+    void Load();
+
+    StateFile m_state;
+    std::chrono::milliseconds m_stepDelay;
+
+    mutable std::mutex m_mutex;
+    // One condition for everything that changes: queue, progress, stop. Waits
+    // re-check their own predicate, so sharing it is only a few extra wakeups.
+    mutable std::condition_variable m_changed;
+    bool m_stopping = false;
+    std::map<std::int64_t, std::shared_ptr<Task>> m_tasks;
+    std::vector<std::int64_t> m_queue;
+    std::int64_t m_nextId = 1;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace zeqemu

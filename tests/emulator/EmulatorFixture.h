@@ -1,0 +1,55 @@
+#pragma once
+
+#include "EmulatorClient.h"
+
+#include "emulator/Emulator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace emutest {
+
+// Generous: only a wedged machine reaches it.
+inline constexpr std::chrono::seconds kTaskBound{60};
+
+// A fresh folder under the system's temporary folder, removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Options for a test device: fixed credentials, the given data directory.
+zeqemu::EmulatorOptions TestOptions(const std::filesystem::path& dataDir, bool seed = true);
+
+// Names in a filesvc/files answer, in answer order.
+std::vector<std::string> Names(const Answer& listing);
+// The entry of that name in a filesvc/files answer, or null.
+Json::Value EntryNamed(const Answer& listing, const std::string& name);
+
+// A device on a temporary data directory for one test.
+class EmulatorTest : public ::testing::Test {
+protected:
+    void Start(zeqemu::EmulatorOptions options);
+    void Start(bool seed = true) { Start(TestOptions(m_dir.Path(), seed)); }
+    void Restart();
+    bool Settled(std::int64_t taskId) const;
+
+    TempDir m_dir;
+    zeqemu::EmulatorOptions m_options;
+    std::unique_ptr<zeqemu::Emulator> m_emulator;
+    std::unique_ptr<EmulatorClient> m_client;
+};
+
+} // namespace emutest
