@@ -1,0 +1,36 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace zeqctl {
+
+// The process exit codes scripts rely on.
+enum class ExitCode : int {
+    Ok = 0,
+    Device = 1,     // the device refused or a task failed
+    Usage = 2,      // the command line is wrong
+    Connection = 3, // no device reached: refused, TLS failure, time-out
+};
+
+// Ends a command with a message a person can act on; main prints it and
+// exits with its code.
+class CommandError : public std::runtime_error {
+public:
+    CommandError(ExitCode code, const std::string& message)
+        : std::runtime_error(message), m_code(code) {}
+
+    ExitCode Code() const { return m_code; }
+
+    static CommandError Usage(const std::string& message) {
+        return CommandError(ExitCode::Usage, message);
+    }
+    static CommandError Device(const std::string& message) {
+        return CommandError(ExitCode::Device, message);
+    }
+
+private:
+    ExitCode m_code;
+};
+
+} // namespace zeqctl

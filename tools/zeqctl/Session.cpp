@@ -1,0 +1,125 @@
+#include "Session.h"
+
+#include "TlsPin.h"
+
+#include <curl/curl.h>
+
+#include <iostream>
+#include <stdexcept>
+
+namespace zeqctl {
+
+Session::Session(const GlobalOptions& options)
+    : m_options(options), m_out(options.json, std::cout), m_diagnostics(options.verbose) {}
+
+Session::~Session() = default;
+
+Connection& Session::Device() {
+    if (!m_connection) {
+        m_connection = std::make_unique<Connection>(m_options.connection);
+        if (m_options.verbose) {
+            std::cerr << "zeqctl: device " << m_connection->Describe() << ", CA "
+                      << Connection::CaFile().string() << '\n';
+        }
+    }
+    return *m_connection;
+}
+
+ConnectionOptions& Session::PendingConnection() {
+    if (m_connection) {
+        throw std::logic_error("the device is connected already");
+    }
+    return m_options.connection;
+}
+
+void Session::Begin() {
+    Device();
+    m_diagnostics.Reset();
+    TlsPin::ResetObservation();
+}
+
+void Session::Require(const std::string& what, const std::function<bool()>& operation) {
+    Begin();
+    if (!operation()) {
+        Fail(what);
+    }
+}
+
+void Session::RequireCoded(const std::string& what,
+                           const std::function<bool(HttpPostRspCode*)>& operation) {
+    Begin();
+    HttpPostRspCode rsp;
+    if (!operation(&rsp)) {
+        Fail(what, rsp.code, rsp.des);
+    }
+}
+
+void Session::FailIfLogged(const std::string& what) {
+    const auto clues = m_diagnostics.Clues();
+    if (clues.transportFailed || clues.downloadCurlCode != 0 || clues.downloadHttpStatus != 0) {
+        Fail(what);
+    }
+}
+
+std::string Session::ExplainTransport(int curlCode) const {
+    const auto tls = TlsPin::Observation();
+    const std::string url = m_connection ? m_connection->BaseUrl() : std::string("the device");
+    if (tls.pinMismatch && tls.leaf) {
+        return "certificate pin mismatch: " + url + " presents " + TlsPin::Format(*tls.leaf) +
+               ", but --pin expects " + m_options.connection.pin +
+               ". If the device's certificate was renewed on purpose, pin the new fingerprint";
+    }
+    if (tls.chainFailed || curlCode == CURLE_PEER_FAILED_VERIFICATION) {
+        return "TLS: the certificate of " + url + " is not trusted by " +
+               Connection::CaFile().string() +
+               (tls.chainError.empty() ? "" : " (" + tls.chainError + ")") +
+               ". Put the CA that signed the device's certificate there";
+    }
+    switch (curlCode) {
+    case CURLE_COULDNT_CONNECT:
+        return "connection refused by " + url + ": is the device on and the port right?";
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "cannot resolve the host of " + url;
+    case CURLE_OPERATION_TIMEDOUT:
+        return "no answer from " + url + " in time";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_ISSUER_ERROR:
+        return "TLS handshake with " + url + " failed (libcurl code " + std::to_string(curlCode) +
+               "): the device does not speak TLS 1.2 with the client's ciphers, or the "
+               "certificate check refused it";
+    default:
+        break;
+    }
+    return "no answer from " + url + ": " + curl_easy_strerror(static_cast<CURLcode>(curlCode)) +
+           " (libcurl code " + std::to_string(curlCode) + ")";
+}
+
+void Session::Fail(const std::string& what, std::int64_t deviceCode,
+                   const std::string& deviceText) {
+    const auto clues = m_diagnostics.Clues();
+    if (clues.transportFailed) {
+        throw CommandError(ExitCode::Connection, what + ": " + ExplainTransport(clues.curlCode));
+    }
+    if (clues.downloadCurlCode != 0) {
+        throw CommandError(ExitCode::Connection,
+                           what + ": " + ExplainTransport(clues.downloadCurlCode));
+    }
+    const auto device = [&](std::int64_t code, const std::string& text) {
+        return CommandError::Device(what + ": the device refused with code " +
+                                    std::to_string(code) + (text.empty() ? "" : ": " + text));
+    };
+    if (deviceCode != 0) {
+        throw device(deviceCode, deviceText);
+    }
+    if (clues.deviceCode && *clues.deviceCode != 0) {
+        throw device(*clues.deviceCode, clues.deviceText);
+    }
+    if (clues.downloadHttpStatus != 0) {
+        throw CommandError::Device(what + ": the device answered HTTP " +
+                                   std::to_string(clues.downloadHttpStatus));
+    }
+    throw CommandError::Device(what + ": the device's answer could not be used" +
+                               (m_options.verbose ? "" : " (--verbose shows the library's log)"));
+}
+
+} // namespace zeqctl

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zeqctl {
+
+using Fingerprint = std::array<std::uint8_t, 32>;
+
+// What the last handshakes showed; read after a failed operation to explain it.
+struct TlsObservation {
+    bool chainFailed = false;
+    std::string chainError; // OpenSSL's reason, e.g. "unable to get local issuer certificate"
+    bool pinMismatch = false;
+    std::optional<Fingerprint> leaf; // the device's certificate, once seen
+};
+
+// The device request's TLS hook. libcurl has already loaded config/ca.pem into
+// the context when the hook runs; the hook adds a verify callback that keeps
+// that chain check and, with a pin, also demands the leaf certificate's SHA-256
+// fingerprint. The hook is a plain function pointer, so its settings are
+// process-wide.
+class TlsPin {
+public:
+    // "sha256:" followed by 64 hex digits, optionally separated by colons.
+    static std::optional<Fingerprint> Parse(const std::string& text);
+    static std::string Format(const Fingerprint& fingerprint);
+
+    static void Require(std::optional<Fingerprint> pin);
+    static void ResetObservation();
+    static TlsObservation Observation();
+
+    // Registered with HttpReqZEQ::RegSslFunction: (CURL*, SSL_CTX*, user) -> CURLcode.
+    static int Hook(void* curl, void* sslCtx, void* userPtr);
+};
+
+} // namespace zeqctl
