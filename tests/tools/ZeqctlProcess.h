@@ -1,0 +1,47 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zeqctltest {
+
+// One finished run of the built zeqctl.
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+
+    // The whole standard output as one JSON document, or null.
+    Json::Value Json() const;
+};
+
+// Runs zeqctl as a child process with pipes for both outputs. The child sees
+// none of the caller's ZEQ_* variables and a data home of its own, so a
+// developer's settings or emulated device never leak into a test.
+class Zeqctl {
+public:
+    explicit Zeqctl(std::filesystem::path dataHome) : m_dataHome(std::move(dataHome)) {}
+
+    Outcome operator()(const std::vector<std::string>& args) const;
+
+private:
+    std::filesystem::path m_dataHome;
+};
+
+// A fresh folder under the system's temporary folder, removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+} // namespace zeqctltest
