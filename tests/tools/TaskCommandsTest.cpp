@@ -1,6 +1,7 @@
 #include "ToolFixture.h"
 
 #include <chrono>
+#include <set>
 
 namespace zeqctltest {
 namespace {
@@ -74,6 +75,22 @@ TEST_F(ZeqctlTasks, CancelledTaskFailsTheWatchAndRetryRestartsIt) {
     const auto again = FindBy(Json({"tasks", "ls"})["tasks"], "taskId", I(id));
     EXPECT_EQ(again["state"].asString(), "running") << again;
     Json({"tasks", "cancel", idText});
+}
+
+// An older device answers tasks at other endpoints; --caps must say so, and
+// a wrong claim ends with the device's own refusal.
+TEST_F(ZeqctlTasks, OlderDeviceIsFollowedThroughItsOlderEndpoints) {
+    zeqemu::EmulatorOptions older;
+    older.capabilities = zeqemu::Capabilities(std::set<int>{});
+    StartDevice(older);
+    const auto copy = Json({"--caps", "none", "files", "cp", "/Music", "/Documents", "--wait"});
+    EXPECT_EQ(copy["task"]["state"].asString(), "done") << copy;
+    const auto listed = Json({"--caps", "none", "tasks", "ls", "--family", "trans"});
+    EXPECT_FALSE(FindBy(listed["tasks"], "taskId", copy["taskId"]).isNull()) << listed;
+
+    const auto claimed = Device({"tasks", "ls", "--family", "trans"});
+    EXPECT_EQ(claimed.exitCode, 1);
+    EXPECT_NE(claimed.err.find("refused with code"), std::string::npos) << claimed.err;
 }
 
 // zeqctl's own emulated device: state, and tasks, carry from one process to

@@ -39,6 +39,9 @@ std::filesystem::path ExecutableDir() {
 
 std::set<int> ParseCaps(const std::string& text) {
     std::set<int> caps;
+    if (text == "none") {
+        return caps;
+    }
     std::stringstream in(text);
     std::string item;
     while (std::getline(in, item, ',')) {

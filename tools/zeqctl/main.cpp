@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     app.add_option("--token", c.token, "Session token")->envname("ZEQ_TOKEN");
     app.add_option("--pin", c.pin, "Require this certificate fingerprint, sha256:HEX")
         ->envname("ZEQ_PIN");
-    app.add_option("--caps", c.caps, "Capabilities of the device (6,7,8,10)")
+    app.add_option("--caps", c.caps, "Capabilities of the device: some of 6,7,8,10, or none")
         ->envname("ZEQ_CAPS")
         ->capture_default_str();
     c.caps = "6,7,8,10";
