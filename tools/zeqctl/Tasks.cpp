@@ -40,7 +40,8 @@ const TaskInfo* Find(const std::vector<TaskInfo>& tasks, std::int64_t taskId) {
     return nullptr;
 }
 
-constexpr std::chrono::milliseconds kFollowInterval{200};
+// Short: a command that waits for its own task should end soon after it.
+constexpr std::chrono::milliseconds kFollowInterval{100};
 
 std::string Id(std::int64_t taskId) {
     return std::to_string(taskId);
