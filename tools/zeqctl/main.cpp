@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     std::string dataDir;
     std::int64_t stepDelayMs = 0;
     auto& c = options.connection;
+    c.caps = "6,7,8,10"; // the newest device
     app.add_option("--device", c.deviceUrl, "Device base URL, https://HOST:PORT/")
         ->envname("ZEQ_DEVICE");
     app.add_option("--cookie", c.cookieId, "Session cookie id")->envname("ZEQ_COOKIE");
@@ -36,7 +37,6 @@ int main(int argc, char** argv) {
     app.add_option("--caps", c.caps, "Capabilities of the device: some of 6,7,8,10, or none")
         ->envname("ZEQ_CAPS")
         ->capture_default_str();
-    c.caps = "6,7,8,10";
     app.add_option("--user-id", c.userId, "Your user id on the device")->envname("ZEQ_USER_ID");
     app.add_option("--data-dir", dataDir, "Data folder of the embedded emulator");
     app.add_option("--step-delay", stepDelayMs,
