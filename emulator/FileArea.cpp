@@ -274,7 +274,11 @@ FileArea::Entry FileArea::MakeEntry(const Location& at) {
 }
 
 std::string FileArea::FreeName(const Location& folder, const std::string& name) const {
-    if (!StatOf(folder.real / name).exists) {
+    const auto taken = [&](const std::string& candidate) {
+        const auto real = folder.real / candidate;
+        return StatOf(real).exists || m_reservedCopyTargets.count(real) > 0;
+    };
+    if (!taken(name)) {
         return name;
     }
     const auto dot = name.rfind('.');
@@ -283,7 +287,7 @@ std::string FileArea::FreeName(const Location& folder, const std::string& name) 
     const auto ext = hasExt ? name.substr(dot) : std::string();
     for (int n = 1;; ++n) {
         auto candidate = stem + " (" + std::to_string(n) + ")" + ext;
-        if (!StatOf(folder.real / candidate).exists) {
+        if (!taken(candidate)) {
             return candidate;
         }
     }
@@ -686,6 +690,7 @@ std::vector<FileArea::CopyStep> FileArea::PlanCopy(const std::string& srcCategor
         throw ApiError::Device(code::kBadPath, "cannot copy a folder into itself");
     }
     const auto top = VirtualPath::Join(dst.shown, FreeName(dst, VirtualPath::Name(src.shown)));
+    m_reservedCopyTargets.insert(Resolve(dstCategory, top).real);
     std::vector<CopyStep> steps;
     const bool folder = StatOf(src.real).isDir;
     steps.push_back({folder, srcCategory, src.shown, dstCategory, top});
@@ -710,6 +715,7 @@ std::vector<FileArea::CopyStep> FileArea::PlanCopy(const std::string& srcCategor
 void FileArea::RunCopyStep(const CopyStep& step) {
     std::lock_guard lock(m_mutex);
     const auto dst = Resolve(step.dstCategory, step.dstPath);
+    m_reservedCopyTargets.erase(dst.real);
     std::error_code ec;
     if (step.makeFolder) {
         fs::create_directory(dst.real, ec);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -150,7 +151,9 @@ public:
     std::string BinOrigin(std::int64_t rid);
 
     // Copy and move. Planning picks free destination names, so a copy never
-    // overwrites; the steps then run one by one.
+    // overwrites; the steps then run one by one. A picked name stays reserved
+    // until the copy's first step creates it, so copies planned side by side
+    // on two workers never share one.
     std::vector<CopyStep> PlanCopy(const std::string& srcCategory, const std::string& srcPath,
                                    const std::string& dstCategory, const std::string& dstFolder);
     void RunCopyStep(const CopyStep& step);
@@ -205,6 +208,10 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, Node> m_nodes;
     std::map<std::int64_t, StoredBinEntry> m_bin;
+    // Real paths picked by PlanCopy whose first step has not run yet. One that
+    // never runs (the task cancelled first) only keeps its name from later
+    // copies until a restart.
+    std::set<std::filesystem::path> m_reservedCopyTargets;
     std::int64_t m_nextId = 1;
     std::int64_t m_nextRid = 1;
     bool m_dirty = false;
