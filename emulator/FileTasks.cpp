@@ -72,14 +72,14 @@ std::int64_t FileTasks::Paths(int taskType, const std::string& category,
     for (const auto& path : paths) {
         m_s.files.RequireExisting(category, path);
     }
-    TaskSpec spec;
-    spec.family = TaskFamily::FileService;
-    spec.taskType = taskType;
-    spec.originObjectName = paths.front();
-    spec.transId = transId;
-    spec.subTaskId = subTaskId;
+    TaskPlan plan;
+    plan.family = TaskFamily::FileService;
+    plan.taskType = taskType;
+    plan.originObjectName = paths.front();
+    plan.transId = transId;
+    plan.subTaskId = subTaskId;
     auto& files = m_s.files;
-    spec.planner = [&files, category, paths, forever] {
+    plan.planner = [&files, category, paths, forever] {
         std::vector<TaskStep> steps;
         for (const auto& path : paths) {
             steps.push_back({path, "", [&files, category, path, forever] {
@@ -92,7 +92,7 @@ std::int64_t FileTasks::Paths(int taskType, const std::string& category,
         }
         return steps;
     };
-    return m_s.tasks.Submit(std::move(spec));
+    return m_s.tasks.Submit(std::move(plan));
 }
 
 std::int64_t FileTasks::Bin(int taskType, const std::string& action,
@@ -102,15 +102,15 @@ std::int64_t FileTasks::Bin(int taskType, const std::string& action,
     if (!everything && ids.empty()) {
         throw ApiError::BadRequest(code::kMissingField, "no recycle bin ids given");
     }
-    TaskSpec spec;
-    spec.family = TaskFamily::FileService;
-    spec.taskType = taskType;
-    spec.originObjectName = everything ? "recycle bin" : std::to_string(ids.size()) + " entries";
-    spec.transId = transId;
-    spec.subTaskId = subTaskId;
+    TaskPlan plan;
+    plan.family = TaskFamily::FileService;
+    plan.taskType = taskType;
+    plan.originObjectName = everything ? "recycle bin" : std::to_string(ids.size()) + " entries";
+    plan.transId = transId;
+    plan.subTaskId = subTaskId;
     auto& files = m_s.files;
     const bool restore = IsRestore(action);
-    spec.planner = [&files, ids, everything, category, restore] {
+    plan.planner = [&files, ids, everything, category, restore] {
         std::vector<TaskStep> steps;
         for (const auto rid : everything ? files.BinIds(category) : ids) {
             const auto origin = files.BinOrigin(rid);
@@ -125,7 +125,7 @@ std::int64_t FileTasks::Bin(int taskType, const std::string& action,
         }
         return steps;
     };
-    return m_s.tasks.Submit(std::move(spec));
+    return m_s.tasks.Submit(std::move(plan));
 }
 
 } // namespace zeqemu

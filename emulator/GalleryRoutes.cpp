@@ -293,15 +293,15 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
     if (shared && type != Gallery::kSharedAlbum) {
         throw ApiError::Device(code::kAlbumKind, "files are shared through a shared album");
     }
-    TaskSpec spec;
-    spec.family = TaskFamily::Gallery;
-    spec.taskType = taskType;
-    spec.originObjectName = std::to_string(ids.size()) + " files";
-    spec.destination = Q::Text(b, "albumName", "");
-    spec.transId = Q::Text(b, "transId", "");
-    spec.subTaskId = Q::Int(b, "subTaskId", 0);
+    TaskPlan plan;
+    plan.family = TaskFamily::Gallery;
+    plan.taskType = taskType;
+    plan.originObjectName = std::to_string(ids.size()) + " files";
+    plan.destination = Q::Text(b, "albumName", "");
+    plan.transId = Q::Text(b, "transId", "");
+    plan.subTaskId = Q::Int(b, "subTaskId", 0);
     auto& gallery = m_s.gallery;
-    spec.planner = [&gallery, ids, albumId, addTime] {
+    plan.planner = [&gallery, ids, albumId, addTime] {
         std::vector<TaskStep> steps;
         for (const auto id : ids) {
             steps.push_back({"file " + std::to_string(id), std::to_string(id),
@@ -317,7 +317,7 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
         return steps;
     };
     Json::Value out;
-    out["taskId"] = J(m_s.tasks.Submit(std::move(spec)));
+    out["taskId"] = J(m_s.tasks.Submit(std::move(plan)));
     return ApiReply::Ok(out);
 }
 
@@ -424,15 +424,15 @@ ApiReply GalleryRoutes::BinActionAsync(const ApiRequest& q, FileAction action, i
     const auto deviceId = Q::Text(b, "deviceId", "");
     const bool everything = Q::Int(b, "empty", 0) == 1;
     const auto ids = FileIds(b, "membs");
-    TaskSpec spec;
-    spec.family = TaskFamily::Gallery;
-    spec.taskType = taskType;
-    spec.originObjectName = everything ? "recycle bin" : std::to_string(ids.size()) + " files";
-    spec.transId = Q::Text(b, "transId");
-    spec.subTaskId = Q::Int(b, "subTaskId");
+    TaskPlan plan;
+    plan.family = TaskFamily::Gallery;
+    plan.taskType = taskType;
+    plan.originObjectName = everything ? "recycle bin" : std::to_string(ids.size()) + " files";
+    plan.transId = Q::Text(b, "transId");
+    plan.subTaskId = Q::Int(b, "subTaskId");
     auto& gallery = m_s.gallery;
     const std::string verb = what;
-    spec.planner = [&gallery, ids, everything, action, deviceId, verb] {
+    plan.planner = [&gallery, ids, everything, action, deviceId, verb] {
         std::vector<TaskStep> steps;
         for (const auto id : everything ? gallery.BinIds() : ids) {
             steps.push_back({"file " + std::to_string(id), std::to_string(id),
@@ -447,7 +447,7 @@ ApiReply GalleryRoutes::BinActionAsync(const ApiRequest& q, FileAction action, i
         return steps;
     };
     Json::Value out;
-    out["taskId"] = J(m_s.tasks.Submit(std::move(spec)));
+    out["taskId"] = J(m_s.tasks.Submit(std::move(plan)));
     return ApiReply::Ok(out);
 }
 

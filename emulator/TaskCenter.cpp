@@ -102,19 +102,19 @@ int TaskCenter::StatusNumber(State state) {
     return 4;
 }
 
-std::int64_t TaskCenter::Submit(TaskSpec spec) {
+std::int64_t TaskCenter::Submit(TaskPlan plan) {
     std::int64_t id = 0;
     {
         std::lock_guard lock(m_mutex);
         auto task = std::make_shared<Task>();
         id = m_nextId++;
         task->snap.taskId = id;
-        task->snap.family = spec.family;
-        task->snap.taskType = spec.taskType;
-        task->snap.transId = spec.transId.empty() ? "t" + std::to_string(id) : spec.transId;
-        task->snap.subTaskId = spec.subTaskId;
+        task->snap.family = plan.family;
+        task->snap.taskType = plan.taskType;
+        task->snap.transId = plan.transId.empty() ? "t" + std::to_string(id) : plan.transId;
+        task->snap.subTaskId = plan.subTaskId;
         task->beginTime = NowMs();
-        task->spec = std::move(spec);
+        task->plan = std::move(plan);
         m_tasks.emplace(id, task);
         m_queue.push_back(id);
         SaveLocked();
@@ -146,7 +146,7 @@ void TaskCenter::RunTask(std::unique_lock<std::mutex>& lock, const std::shared_p
     SaveLocked();
     m_changed.notify_all();
 
-    const auto planner = task->spec.planner;
+    const auto planner = task->plan.planner;
     std::vector<TaskStep> steps;
     lock.unlock();
     std::optional<ApiError> planError;
@@ -225,9 +225,9 @@ Json::Value TaskCenter::RecordLocked(const Task& task) const {
     v["taskBeginTime"] = J(task.beginTime);
     v["sumNum"] = J(s.sumNum);
     v["finishedNum"] = J(s.finishedNum);
-    v["originObjectName"] = task.spec.originObjectName;
-    v["destination"] = task.spec.destination;
-    v["objectType"] = task.spec.objectType;
+    v["originObjectName"] = task.plan.originObjectName;
+    v["destination"] = task.plan.destination;
+    v["objectType"] = task.plan.objectType;
     v["exceedFlag"] = false;
     v["status"] = StatusNumber(s.state);
     v["state"] = StateName(s.state);
@@ -408,11 +408,11 @@ void TaskCenter::Load() {
         s.transId = v["transId"].asString();
         s.subTaskId = v["subTaskId"].asInt64();
         task->beginTime = v["taskBeginTime"].asInt64();
-        task->spec.family = s.family;
-        task->spec.taskType = s.taskType;
-        task->spec.originObjectName = v["originObjectName"].asString();
-        task->spec.destination = v["destination"].asString();
-        task->spec.objectType = v["objectType"].asInt();
+        task->plan.family = s.family;
+        task->plan.taskType = s.taskType;
+        task->plan.originObjectName = v["originObjectName"].asString();
+        task->plan.destination = v["destination"].asString();
+        task->plan.objectType = v["objectType"].asInt();
         task->retryable = false;
         const auto& detail = v["errorInfo"]["detail"];
         if (detail.isArray() && !detail.empty()) {

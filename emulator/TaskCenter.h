@@ -29,7 +29,7 @@ struct TaskStep {
     std::function<void()> run;
 };
 
-struct TaskSpec {
+struct TaskPlan {
     TaskFamily family = TaskFamily::Transfer;
     int taskType = 0;
     std::string originObjectName;
@@ -81,7 +81,7 @@ public:
     // Stops the workers after their current step; idempotent.
     void Stop();
 
-    std::int64_t Submit(TaskSpec spec);
+    std::int64_t Submit(TaskPlan plan);
     Json::Value List(const Filter& filter) const;
     // Throws ApiError when the task does not exist (or is of another family).
     Snapshot Get(std::int64_t taskId, std::optional<TaskFamily> family = std::nullopt) const;
@@ -106,7 +106,7 @@ public:
 private:
     struct Task {
         Snapshot snap;
-        TaskSpec spec;
+        TaskPlan plan;
         std::int64_t beginTime = 0;
         bool cancelRequested = false;
         bool retryable = true; // false for records loaded from disk: no planner

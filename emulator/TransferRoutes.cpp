@@ -60,7 +60,7 @@ ApiReply TransferRoutes::CopyOrMove(const ApiRequest& q, bool move) {
     const bool taskCenter = m_s.caps.Has(Capabilities::kTransTaskCenter);
     const auto fallbackCategory = q.QueryText("category", "user");
     // Everything is checked before anything starts: one bad entry refuses all.
-    std::vector<TaskSpec> specs;
+    std::vector<TaskPlan> plans;
     for (const auto& t : tasks) {
         std::vector<std::string> sources;
         for (const auto& path : Q::Array(t, "sPaths")) {
@@ -78,18 +78,18 @@ ApiReply TransferRoutes::CopyOrMove(const ApiRequest& q, bool move) {
         m_s.files.RequireExisting(dCategory, dPath);
         Q::Int(t, "dVersion", 0);
 
-        TaskSpec spec;
-        spec.family = TaskFamily::Transfer;
-        spec.taskType = move ? kTypeMove : kTypeCopy;
-        spec.originObjectName = Q::Text(t, "name", sources.front());
-        spec.destination = dPath;
+        TaskPlan plan;
+        plan.family = TaskFamily::Transfer;
+        plan.taskType = move ? kTypeMove : kTypeCopy;
+        plan.originObjectName = Q::Text(t, "name", sources.front());
+        plan.destination = dPath;
         if (taskCenter) {
-            spec.transId = Q::Text(t, "transId", "");
-            spec.subTaskId = Q::Int(t, "subTaskId", 0);
+            plan.transId = Q::Text(t, "transId", "");
+            plan.subTaskId = Q::Int(t, "subTaskId", 0);
         }
         auto& files = m_s.files;
         if (move) {
-            spec.planner = [&files, sources, sCategory, dCategory, dPath] {
+            plan.planner = [&files, sources, sCategory, dCategory, dPath] {
                 std::vector<TaskStep> steps;
                 for (const auto& source : sources) {
                     steps.push_back({source, "", [&files, source, sCategory, dCategory, dPath] {
@@ -99,7 +99,7 @@ ApiReply TransferRoutes::CopyOrMove(const ApiRequest& q, bool move) {
                 return steps;
             };
         } else {
-            spec.planner = [&files, sources, sCategory, dCategory, dPath] {
+            plan.planner = [&files, sources, sCategory, dCategory, dPath] {
                 std::vector<TaskStep> steps;
                 for (const auto& source : sources) {
                     for (const auto& step : files.PlanCopy(sCategory, source, dCategory, dPath)) {
@@ -110,12 +110,12 @@ ApiReply TransferRoutes::CopyOrMove(const ApiRequest& q, bool move) {
                 return steps;
             };
         }
-        specs.push_back(std::move(spec));
+        plans.push_back(std::move(plan));
     }
     Json::Value list(Json::arrayValue);
-    for (auto& spec : specs) {
-        const auto name = spec.originObjectName;
-        list.append(TaskResult(name, m_s.tasks.Submit(std::move(spec))));
+    for (auto& plan : plans) {
+        const auto name = plan.originObjectName;
+        list.append(TaskResult(name, m_s.tasks.Submit(std::move(plan))));
     }
     Json::Value out;
     out["desc"] = "";
@@ -182,19 +182,19 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
         }
     }
 
-    TaskSpec spec;
-    spec.family = TaskFamily::Transfer;
-    spec.taskType = type;
-    spec.originObjectName = Q::Text(b, "name", std::to_string(sources.size()) + " files");
-    spec.destination = targets.front().path;
+    TaskPlan plan;
+    plan.family = TaskFamily::Transfer;
+    plan.taskType = type;
+    plan.originObjectName = Q::Text(b, "name", std::to_string(sources.size()) + " files");
+    plan.destination = targets.front().path;
     if (m_s.caps.Has(Capabilities::kTransTaskCenter)) {
-        spec.transId = Q::Text(b, "transId", "");
-        spec.subTaskId = Q::Int(b, "subTaskId", 0);
+        plan.transId = Q::Text(b, "transId", "");
+        plan.subTaskId = Q::Int(b, "subTaskId", 0);
     }
     auto& files = m_s.files;
     auto& gallery = m_s.gallery;
     const auto deviceId = Q::Text(b, "deviceId");
-    spec.planner = [&files, &gallery, sources, targets, type, deviceId] {
+    plan.planner = [&files, &gallery, sources, targets, type, deviceId] {
         std::vector<TaskStep> steps;
         for (const auto& s : sources) {
             for (const auto& t : targets) {
@@ -226,8 +226,8 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
         }
         return steps;
     };
-    const auto name = spec.originObjectName;
-    const auto id = m_s.tasks.Submit(std::move(spec));
+    const auto name = plan.originObjectName;
+    const auto id = m_s.tasks.Submit(std::move(plan));
     Json::Value out;
     out["desc"] = "";
     out["data"]["tasks"].append(TaskResult(name, id));
