@@ -64,7 +64,7 @@ private:
     std::shared_ptr<CurlShare> m_share;
     std::function<void(std::shared_ptr<CurlConn>)> m_connInitFunc;
     size_t m_id;
-    tbb::concurrent_queue<std::shared_ptr<CurlConn>> m_freeConns;
+    ConcurrentQueue<std::shared_ptr<CurlConn>> m_freeConns;
 
     // Loop thread only: transfers in the multi handle and live socket records.
     std::unordered_set<CurlConn*> m_active;

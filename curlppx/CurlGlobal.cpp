@@ -75,7 +75,7 @@ std::wstring CurlGlobal::m_sysCountryCode;
 std::atomic<CurlLogLevel> CurlGlobal::g_logLevel{CURL_LOG_NONE};
 CurlLogFun CurlGlobal::g_logFun;
 std::map<curl_sslbackend, const char*> CurlGlobal::g_availSSLs;
-tbb::concurrent_queue<std::function<void()>> CurlGlobal::uvThreadQueue;
+ConcurrentQueue<std::function<void()>> CurlGlobal::uvThreadQueue;
 std::shared_ptr<CurlConn> CurlGlobal::g_coder;
 std::mutex CurlGlobal::g_coderMtx;
 

@@ -47,6 +47,14 @@ struct CurlContext {
     bool stale;
 };
 
+// The engine's lock-free containers allocate through std::allocator: TBB's
+// own allocators recycle memory inside an uninstrumented library, which
+// ThreadSanitizer cannot follow and reports as races.
+template <typename T> using ConcurrentQueue = tbb::concurrent_queue<T, std::allocator<T>>;
+using PoolMap = tbb::concurrent_hash_map<
+    size_t, std::shared_ptr<CurlConnPool>, tbb::tbb_hash_compare<size_t>,
+    std::allocator<std::pair<const size_t, std::shared_ptr<CurlConnPool>>>>;
+
 using CurlLogFun =
     std::function<void(CurlLogLevel, int, const std::string&, const std::string&, size_t)>;
 
@@ -125,7 +133,7 @@ public:
     static std::atomic<CurlLogLevel> g_logLevel;
     static CurlLogFun g_logFun;
     static std::map<curl_sslbackend, const char*> g_availSSLs;
-    static tbb::concurrent_queue<std::function<void()>> uvThreadQueue;
+    static ConcurrentQueue<std::function<void()>> uvThreadQueue;
     static std::shared_ptr<CurlConn> g_coder;
     static std::mutex g_coderMtx;
 
@@ -157,7 +165,7 @@ private:
     CURLcode m_initCode = CURLE_OK;
     curl_version_info_data* m_verInfo = nullptr;
     std::set<std::string> m_protocols;
-    tbb::concurrent_hash_map<size_t, std::shared_ptr<CurlConnPool>> m_pools;
+    PoolMap m_pools;
     uv_loop_t* m_loop = nullptr;
     uv_timer_t m_keepAliveTimer{};
 

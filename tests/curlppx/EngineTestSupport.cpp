@@ -45,11 +45,11 @@ int Await(std::future<CURLcode>& future) {
 
 curlppx::CurlConn::DoneFunc Completion::Callback() {
     return [this](CURLcode code) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_codes.push_back(code);
-            m_threads.push_back(std::this_thread::get_id());
-        }
+        // Notified under the lock: the waiter may destroy this object as
+        // soon as it can take the lock.
+        std::lock_guard lock(m_mutex);
+        m_codes.push_back(code);
+        m_threads.push_back(std::this_thread::get_id());
         m_cv.notify_all();
     };
 }
