@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -50,8 +51,10 @@ Options Parse(int argc, char** argv) {
 
 class Server {
 public:
+    // cpp-httplib gives each open connection a worker, and the pools of every
+    // run keep their keep-alive connections: enough workers for all of them.
     explicit Server(size_t largeBytes) : m_slice(kSlice, 'x') {
-        m_server.new_task_queue = [] { return new httplib::ThreadPool(72); };
+        m_server.new_task_queue = [] { return new httplib::ThreadPool(512); };
         m_server.set_keep_alive_max_count(1000000);
         m_server.set_keep_alive_timeout(30);
         m_server.set_tcp_nodelay(true);
@@ -96,18 +99,27 @@ size_t Discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-// Requests per second of the engine with `inflight` chains on one pool.
+// Requests per second of the engine with `inflight` chains on one pool; each
+// completion callback starts the next request of its connection.
 double EngineSmall(const std::string& url, size_t inflight, size_t total, size_t poolId) {
     auto pool = curlppx::CurlGlobal::GetInstance().GetPool(poolId);
     std::vector<std::shared_ptr<curlppx::CurlConn>> conns;
     for (size_t i = 0; i < inflight; ++i) {
         conns.push_back(pool->GetConn());
         conns.back()->SetURL(url);
-        auto warm = conns.back()->HttpGet(); // opens its keep-alive connection
-        warm.wait();
+    }
+    // Warm all at once, as the plain loop does: one keep-alive connection each.
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::future<CURLcode>> warm;
+        for (auto& conn : conns) {
+            warm.push_back(conn->HttpGet());
+        }
+        for (auto& result : warm) {
+            result.wait();
+        }
     }
     std::atomic<size_t> started{0};
-    std::atomic<size_t> done{0};
+    size_t exited = 0; // callbacks that have left the engine's code paths
     std::mutex mutex;
     std::condition_variable finished;
     std::function<void(curlppx::CurlConn*)> issue = [&](curlppx::CurlConn* conn) {
@@ -115,20 +127,61 @@ double EngineSmall(const std::string& url, size_t inflight, size_t total, size_t
             return;
         }
         conn->HttpGet([&, conn](CURLcode) {
-            if (done.fetch_add(1) + 1 == total) {
-                std::lock_guard lock(mutex);
-                finished.notify_all();
-            }
             issue(conn);
+            std::lock_guard lock(mutex);
+            ++exited;
+            finished.notify_all();
         });
     };
     const auto begin = Clock::now();
     for (auto& conn : conns) {
         issue(conn.get());
     }
+    double seconds = 0;
     {
         std::unique_lock lock(mutex);
-        finished.wait(lock, [&] { return done.load() >= total; });
+        finished.wait(lock, [&] { return exited >= total; });
+        seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    }
+    for (auto& conn : conns) {
+        pool->FreeConn(conn);
+    }
+    return static_cast<double>(total) / seconds;
+}
+
+// The same with the future form: one driver thread keeps `inflight` requests
+// outstanding, waiting on the oldest and starting the next on its connection.
+double EngineSmallFutures(const std::string& url, size_t inflight, size_t total, size_t poolId) {
+    auto pool = curlppx::CurlGlobal::GetInstance().GetPool(poolId);
+    std::vector<std::shared_ptr<curlppx::CurlConn>> conns;
+    for (size_t i = 0; i < inflight; ++i) {
+        conns.push_back(pool->GetConn());
+        conns.back()->SetURL(url);
+    }
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::future<CURLcode>> warm;
+        for (auto& conn : conns) {
+            warm.push_back(conn->HttpGet());
+        }
+        for (auto& result : warm) {
+            result.wait();
+        }
+    }
+    std::deque<std::pair<curlppx::CurlConn*, std::future<CURLcode>>> outstanding;
+    const auto begin = Clock::now();
+    size_t started = 0;
+    for (auto& conn : conns) {
+        outstanding.emplace_back(conn.get(), conn->HttpGet());
+        ++started;
+    }
+    while (!outstanding.empty()) {
+        auto [conn, result] = std::move(outstanding.front());
+        outstanding.pop_front();
+        result.wait();
+        if (started < total) {
+            outstanding.emplace_back(conn, conn->HttpGet());
+            ++started;
+        }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     for (auto& conn : conns) {
@@ -259,6 +312,7 @@ double IdleConnectionBytes(const std::string& url) {
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const size_t largeBytes = options.downloadMiB * 1024 * 1024;
     auto& global = curlppx::CurlGlobal::GetInstance();
     if (!global.HasInit(nullptr)) {
@@ -269,14 +323,19 @@ int main(int argc, char** argv) {
     const std::string small = server.Url("/small");
 
     std::printf("small GETs over keep-alive (%zu requests per run)\n", options.requests);
-    std::printf("%9s %14s %14s %8s\n", "inflight", "engine req/s", "plain req/s", "ratio");
+    std::printf("%9s %14s %14s %8s %18s %8s\n", "inflight", "plain req/s", "engine req/s", "ratio",
+                "engine cb req/s", "ratio");
     size_t poolId = 80;
     for (size_t inflight : {1, 16, 64}) {
         const size_t total = inflight == 1 ? options.requests / 4 : options.requests;
-        const double engine = EngineSmall(small, inflight, total, poolId++);
         const double plain = PlainSmall(small, inflight, total);
-        std::printf("%9zu %14.0f %14.0f %8.2f\n", inflight, engine, plain, engine / plain);
+        const double futures = EngineSmallFutures(small, inflight, total, poolId++);
+        const double callbacks = EngineSmall(small, inflight, total, poolId++);
+        std::printf("%9zu %14.0f %14.0f %8.2f %18.0f %8.2f\n", inflight, plain, futures,
+                    futures / plain, callbacks, callbacks / plain);
     }
+    std::printf("(engine: future form, one driver thread; engine cb: callback form, each\n"
+                " completion on its own new thread starting the next request)\n");
 
     std::printf("\nlarge download (%zu MiB)\n", options.downloadMiB);
     const double engineMBs = EngineDownload(server.Url("/large"), largeBytes);

@@ -173,7 +173,9 @@ class WireTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_path = UniquePath();
-        Http().Script(m_path, {Reply::Json("{}")});
+        // Long enough for every range the tests ask for: the test server does
+        // not bound a range that starts past the body.
+        Http().Script(m_path, {Reply::Json("{}" + std::string(1022, ' '))});
         m_conn = ConnTo(kPool, Http().BaseUrl() + m_path.substr(1));
     }
     void TearDown() override { CurlGlobal::GetInstance().FreeConn(kPool, m_conn); }
@@ -241,7 +243,7 @@ TEST_F(WireTest, AGetAfterOtherMethodsIsAPlainGet) {
     const auto seen = Send();
     EXPECT_EQ("GET", seen.method);
     EXPECT_EQ("", seen.body);
-    EXPECT_EQ("{}", m_conn->GetRespones());
+    EXPECT_EQ(1024u, m_conn->GetRespones().size());
 }
 
 TEST_F(WireTest, ACopyRunsItsOwnRequestsAndLeavesTheSourceIntact) {
@@ -250,7 +252,7 @@ TEST_F(WireTest, ACopyRunsItsOwnRequestsAndLeavesTheSourceIntact) {
         CurlConn copy(*m_conn);
         auto done = copy.HttpGet();
         ASSERT_EQ(CURLE_OK, Await(done));
-        EXPECT_EQ("{}", copy.GetRespones());
+        EXPECT_EQ(1024u, copy.GetRespones().size());
         EXPECT_EQ("", m_conn->GetRespones());
     }
     const auto seen = RequestsTo(Http(), m_path);
