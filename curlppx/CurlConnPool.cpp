@@ -14,6 +14,11 @@ constexpr CURLcode kPoolGone = static_cast<CURLcode>(99);
 // libcurl asks for 0 ms when it wants to act at once; the engine answers with
 // a short delay instead of acting inside libcurl's own call.
 constexpr long kImmediateDelayMs = 10;
+// libcurl's default keeps four idle connections per handle currently in the
+// multi handle. Requests start a hand-off later than the previous one ends,
+// so that count dips between requests and libcurl closes connections that
+// the next request then opens again; a fixed cache keeps them.
+constexpr long kMaxCachedConnections = 256;
 
 void DeleteTimer(uv_handle_t* handle) {
     delete reinterpret_cast<uv_timer_t*>(handle);
@@ -37,6 +42,7 @@ CurlConnPool::CurlConnPool(size_t id) : m_id(id) {
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, TimerCallback);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, kMaxCachedConnections);
     CurlGlobal::GetInstance().RegisterPool(this);
     m_registered = true;
 }
