@@ -2,15 +2,99 @@
 
 #include "platform/HttpLibExport.h"
 
+#include <curl/curl.h>
+#include <oneapi/tbb/concurrent_hash_map.h>
+#include <oneapi/tbb/concurrent_queue.h>
+#include <uv.h>
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <shared_mutex>
 #include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 namespace curlppx {
 
-// The engine's process root. Its process-wide settings are read by the
-// engine's connections and by the synchronous request context; they are plain
-// variables, set by the host before requests start.
+class CurlConn;
+class CurlConnPool;
+class CurlShare;
+class CurlUrl;
+
+enum CurlLogLevel : int {
+    CURL_LOG_NONE = 0,
+    CURL_LOG_FATAL = 1, // an object is left without its libcurl handle or set-up
+    CURL_LOG_ERROR = 2, // one operation failed
+    CURL_LOG_INFO = 4,  // notices such as the expired access token
+};
+
+// Ties one libcurl socket to one libuv poll. The poll comes first so that a
+// pointer to the handle is a pointer to the record; the record is malloc'd and
+// freed only by CurlGlobal::UVCloseCallback.
+struct CurlContext {
+    uv_poll_t poll;
+    curl_socket_t socket;
+    CurlConnPool* pool;
+    // Set when libcurl never removed the socket and the descriptor came back
+    // for another watcher: the poll is stopped and the record waits for its
+    // pool to close it.
+    bool stale;
+};
+
+// The engine's lock-free containers allocate through std::allocator: TBB's
+// own allocators recycle memory inside an uninstrumented library, which
+// ThreadSanitizer cannot follow and reports as races.
+template <typename T> using ConcurrentQueue = tbb::concurrent_queue<T, std::allocator<T>>;
+using PoolMap = tbb::concurrent_hash_map<
+    size_t, std::shared_ptr<CurlConnPool>, tbb::tbb_hash_compare<size_t>,
+    std::allocator<std::pair<const size_t, std::shared_ptr<CurlConnPool>>>>;
+
+using CurlLogFun =
+    std::function<void(CurlLogLevel, int, const std::string&, const std::string&, size_t)>;
+
+// The engine's process root: libcurl's global state, the one libuv loop and
+// its thread, the pools by id, the task queue into the loop thread, the log
+// hook and the process-wide settings.
 class HTTPLIB_API CurlGlobal {
 public:
+    static CurlGlobal& GetInstance();
+
+    CurlGlobal(const CurlGlobal&) = delete;
+    CurlGlobal& operator=(const CurlGlobal&) = delete;
+
+    bool HasInit(const char** errStr);
+    std::shared_ptr<CurlConnPool> GetPool(size_t id);
+    std::shared_ptr<CurlConn> GetConn(size_t id);
+    void FreeConn(size_t id, std::shared_ptr<CurlConn> conn);
+    curl_version_info_data* GetVer();
+    bool HasProtocol(const char* name);
+    bool CheckFeatures(int mask);
+    CurlContext* CreateCurlContext(curl_socket_t sock, CurlConnPool* pool);
+    void DestroyCurlContext(CurlContext* ctx);
+
+    static std::string GetErrStr(CURLcode code);
+    static std::string GetErrStr(CURLMcode code);
+    static std::string GetErrStr(CURLSHcode code);
+    static std::string GetErrStr(CURLUcode code);
+
+    static std::string UrlEncode(const std::string& text);
+    static std::string UrlUncode(const std::string& text);
+
+    static void RunAtUvThread(std::function<void()> task);
+    static bool RunAllUvThreadTask();
+    static std::function<void()> GetUvThreadTask();
+    static void UVLoopKeepAliveCallback(uv_timer_t* timer);
+    static void UVCloseCallback(uv_handle_t* handle);
+
+    static void SetLogLevel(CurlLogLevel level);
+    static void SetLogFun(CurlLogFun fun);
+
     static int GetLimitLowSpeed();
     static void SetLimitLowSpeed(int bytesPerSecond);
     static int GetTimeoutLowSpeed();
@@ -31,6 +115,10 @@ public:
     static void SetCountryCode(const std::wstring& countryCode);
     static std::string GetStandByDns();
     static std::wstring GetQxClientMode();
+    static std::wstring GetNetwork();
+
+    // Whether the calling thread is the loop thread.
+    static bool IsLoopThread();
 
     static int m_timeoutLowSpeed;
     static int m_limitLowSpeed;
@@ -41,6 +129,54 @@ public:
     static std::wstring m_currentUserAt;
     static std::wstring m_userId;
     static std::wstring m_sysCountryCode;
+    // Atomic: the loop thread reads it while any thread may change it.
+    static std::atomic<CurlLogLevel> g_logLevel;
+    static CurlLogFun g_logFun;
+    static std::map<curl_sslbackend, const char*> g_availSSLs;
+    static ConcurrentQueue<std::function<void()>> uvThreadQueue;
+    static std::shared_ptr<CurlConn> g_coder;
+    static std::mutex g_coderMtx;
+
+private:
+    friend class CurlConn;
+    friend class CurlConnPool;
+    friend class CurlShare;
+    friend class CurlUrl;
+
+    CurlGlobal();
+    ~CurlGlobal();
+
+    static bool LogEnabled(CurlLogLevel level);
+    static void WriteLog(CurlLogLevel level, int line, const std::string& func,
+                         const std::string& msg, size_t poolId);
+
+    // Runs task on the loop thread and returns when it has run: inline on the
+    // loop thread itself or once the loop has stopped.
+    static void RunAtUvThreadAndWait(const std::function<void()>& task);
+    // True once the loop thread has left its loop for good.
+    static bool LoopStopped();
+
+    void LoopThreadBody();
+    void ShutdownOnLoop();
+    void RegisterPool(CurlConnPool* pool);
+    void UnregisterPool(CurlConnPool* pool);
+    void ForgetContext(CurlContext* ctx);
+
+    CURLcode m_initCode = CURLE_OK;
+    curl_version_info_data* m_verInfo = nullptr;
+    std::set<std::string> m_protocols;
+    PoolMap m_pools;
+    uv_loop_t* m_loop = nullptr;
+    uv_timer_t m_keepAliveTimer{};
+
+    std::thread m_loopThread;
+    // Every pool alive, so that shutdown can close the handles of pools that
+    // a caller keeps outside m_pools too.
+    std::mutex m_registryMtx;
+    std::set<CurlConnPool*> m_registry;
+    // Loop thread only: which descriptor has a live poll, to retire a stale
+    // one before libuv would refuse to watch a reused descriptor.
+    std::unordered_map<curl_socket_t, CurlContext*> m_livePolls;
 };
 
 } // namespace curlppx

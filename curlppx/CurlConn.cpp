@@ -1,0 +1,1261 @@
+#include "curlppx/CurlConn.h"
+
+#include "core/ClientConstants.h"
+#include "curlppx/CurlConnPool.h"
+#include "curlppx/CurlShare.h"
+#include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/Paths.h"
+#include "platform/Scribo.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <limits>
+#include <thread>
+
+namespace curlppx {
+
+namespace {
+
+constexpr CURLcode kEngineError = static_cast<CURLcode>(99);
+constexpr size_t kAbortWrite = static_cast<size_t>(-1);
+constexpr int64_t kSpeedWindowMs = 2000;
+constexpr int64_t kSpeedStaleMs = 4000;
+constexpr unsigned char kMaxRetries = 3;
+constexpr const char* kFormContentType = "x-www-form-urlencoded; charset=utf-8";
+constexpr const char* kRetryFunc =
+    "curlppx::CurlConn::InitDefaultRetryCallback::<lambda_1>::operator ()";
+
+bool Product(size_t size, size_t count, size_t& bytes) {
+    if (size == 0 || count == 0 || count > std::numeric_limits<size_t>::max() / size) {
+        return false;
+    }
+    bytes = size * count;
+    return true;
+}
+
+bool IsBlank(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return std::isspace(u) != 0 || std::iscntrl(u) != 0;
+}
+
+std::string Trim(const char* begin, const char* end) {
+    while (begin < end && IsBlank(*begin)) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(*(end - 1))) {
+        --end;
+    }
+    return std::string(begin, end);
+}
+
+} // namespace
+
+template <typename T> CURLcode CurlConn::Opt(CURLoption option, T value) {
+    if (m_handle == nullptr) {
+        return CURLE_FAILED_INIT;
+    }
+    return curl_easy_setopt(m_handle, option, value);
+}
+
+int64_t CurlConn::NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+CurlConn::CurlConn() : m_handle(curl_easy_init()) {
+    if (m_handle == nullptr) {
+        CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlConn::CurlConn",
+                    curl_easy_strerror(CURLE_FAILED_INIT), m_poolId);
+        return;
+    }
+    Clear();
+}
+
+CurlConn::CurlConn(const CurlConn& other) {
+    *this = other;
+}
+
+CurlConn& CurlConn::operator=(const CurlConn& other) {
+    if (this == &other) {
+        return *this;
+    }
+    DetachFromLoop();
+    m_url = other.m_url;
+    m_method = other.m_method;
+    m_header = other.m_header;
+    m_share = other.m_share;
+    m_reqBody = other.m_reqBody;
+    m_progressFunc = other.m_progressFunc;
+    m_dlDelta.store(other.m_dlDelta.load());
+    m_ulDelta.store(other.m_ulDelta.load());
+    m_windowStart.store(other.m_windowStart.load());
+    m_speedSamples = other.m_speedSamples;
+    m_pool = other.m_pool;
+    m_poolId = other.m_poolId;
+    m_userData = other.m_userData;
+    m_resHeader = other.m_resHeader;
+    m_resMode = other.m_resMode;
+    m_reqMode = other.m_reqMode;
+    m_writeFunc = other.m_writeFunc;
+    m_readFunc = other.m_readFunc;
+    m_retryFunc = other.m_retryFunc;
+    m_break.store(false);
+
+    if (m_handle != nullptr) {
+        curl_easy_cleanup(m_handle);
+    }
+    m_handle = other.m_handle != nullptr ? curl_easy_duphandle(other.m_handle) : nullptr;
+    if (m_handle == nullptr) {
+        CURLPPX_LOG(CURL_LOG_FATAL,
+                    "curlppx::CurlConn::operator=", curl_easy_strerror(CURLE_FAILED_INIT),
+                    m_poolId);
+        return *this;
+    }
+    // The duplicate still names the source: its connection pointers, URL
+    // handle, header list and body all belong to the other object.
+    Opt(CURLOPT_PRIVATE, this);
+    Opt(CURLOPT_HEADERDATA, this);
+    Opt(CURLOPT_WRITEDATA, this);
+    Opt(CURLOPT_READDATA, this);
+    Opt(CURLOPT_XFERINFODATA, this);
+    Opt(CURLOPT_CURLU, m_url.GetHandle());
+    if (m_header.GetRawList()) {
+        UpdateHeader();
+    }
+    if (!m_reqBody.empty()) {
+        Opt(CURLOPT_POSTFIELDS, m_reqBody.c_str());
+    }
+    if (m_share) {
+        Opt(CURLOPT_SHARE, m_share->GetHandle());
+    }
+    return *this;
+}
+
+CurlConn::~CurlConn() {
+    DetachFromLoop();
+    {
+        // A completion still being delivered on the loop thread finishes first.
+        std::lock_guard lock(m_doneMtx);
+    }
+    if (m_handle != nullptr) {
+        curl_easy_cleanup(m_handle);
+        m_handle = nullptr;
+    }
+}
+
+void CurlConn::DetachFromLoop() {
+    if (m_state.load() == kIdle) {
+        return;
+    }
+    if (auto pool = m_pool.lock()) {
+        CurlGlobal::RunAtUvThreadAndWait([&pool, this] { pool->BreakOnLoop(this); });
+        return;
+    }
+    Finish(CURLE_ABORTED_BY_CALLBACK, false);
+}
+
+void CurlConn::Clear() {
+    DetachFromLoop();
+    if (m_handle == nullptr) {
+        m_handle = curl_easy_init();
+    } else {
+        curl_easy_reset(m_handle);
+    }
+    ClearShare();
+    m_url = CurlUrl();
+    m_method = CURL_REQ_GET;
+    ProgressEnable(false);
+    m_resCode = 0;
+    m_resHeader.clear();
+    m_resBody.str(std::string());
+    m_resBody.clear();
+    m_resMode = kResNone;
+    m_reqMode = kReqNone;
+    m_userData = nullptr;
+    m_writeFunc = nullptr;
+    m_readFunc = nullptr;
+    if (m_uploadFile.is_open()) {
+        m_uploadFile.close();
+    }
+    m_uploadFile.clear();
+    m_breakConn.store(false);
+    m_doneFunc = nullptr;
+    m_retryCount = 0;
+    m_needRetry = true;
+    m_reqBody.clear();
+    InitDefaultRetryCallback();
+    InitDefaultCurlOption();
+}
+
+void CurlConn::InitDefaultCurlOption() {
+    if (m_handle == nullptr) {
+        return;
+    }
+    try {
+        if (Opt(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK) {
+            Opt(CURLOPT_XOAUTH2_BEARER, static_cast<const char*>(nullptr));
+        }
+        Opt(CURLOPT_NOSIGNAL, 1L);
+        Opt(CURLOPT_DNS_CACHE_TIMEOUT, 300L);
+        Opt(CURLOPT_TCP_FASTOPEN, 1L);
+        Opt(CURLOPT_ACCEPT_ENCODING, "deflate");
+        Opt(CURLOPT_FOLLOWLOCATION, 1L);
+        Opt(CURLOPT_MAXREDIRS, 10L);
+        Opt(CURLOPT_CONNECTTIMEOUT_MS, 5000L);
+        Opt(CURLOPT_CONNECTTIMEOUT_MS, 20000L);
+        Opt(CURLOPT_LOW_SPEED_LIMIT, 30L);
+        Opt(CURLOPT_LOW_SPEED_TIME, 30L);
+        Opt(CURLOPT_SSL_FALSESTART, 1L);
+        Opt(CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
+        Opt(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+        Opt(CURLOPT_HEADERFUNCTION, HeaderCallback);
+        Opt(CURLOPT_HEADERDATA, this);
+        Opt(CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
+        Opt(CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+        Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+        Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
+        Opt(CURLOPT_PRIVATE, this);
+        m_promise = std::promise<CURLcode>();
+        m_pool.reset();
+    } catch (const std::exception&) {
+        CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlConn::InitDefaultCurlOption",
+                    "execCode is exception", m_poolId);
+    }
+}
+
+std::string CurlConn::GetMethodStr(CurlReqMethod method) {
+    static const char* const kNames[] = {"get",   "post", "put",     "delete",
+                                         "patch", "head", "options", "trace"};
+    const auto index = static_cast<unsigned int>(method);
+    return index < std::size(kNames) ? kNames[index] : "get";
+}
+
+CURLcode CurlConn::SetMethod(CurlReqMethod method) {
+    switch (method) {
+    case CURL_REQ_GET:
+        return Opt(CURLOPT_HTTPGET, 1L);
+    case CURL_REQ_POST:
+        return Opt(CURLOPT_POST, 1L);
+    case CURL_REQ_PUT:
+        return Opt(CURLOPT_UPLOAD, 1L);
+    case CURL_REQ_DELETE:
+        return Opt(CURLOPT_CUSTOMREQUEST, "DELETE");
+    case CURL_REQ_PATCH:
+        return Opt(CURLOPT_CUSTOMREQUEST, "PATCH");
+    case CURL_REQ_HEAD:
+        return Opt(CURLOPT_NOBODY, 1L);
+    case CURL_REQ_OPTIONS:
+        return Opt(CURLOPT_CUSTOMREQUEST, "OPTIONS");
+    case CURL_REQ_TRACE:
+        return Opt(CURLOPT_CUSTOMREQUEST, "TRACE");
+    }
+    return CURLE_UNKNOWN_OPTION;
+}
+
+CURLcode CurlConn::SetURL(const CurlUrl& url) {
+    if (m_handle == nullptr) {
+        return CURLE_FAILED_INIT;
+    }
+    CurlUrl copy(url);
+    const CURLcode code = Opt(CURLOPT_CURLU, copy.GetHandle());
+    if (code == CURLE_OK) {
+        m_url = std::move(copy);
+    }
+    return code;
+}
+
+CURLcode CurlConn::SetURL(const std::string& url) {
+    CurlUrl parsed;
+    if (parsed.FromStr(url) != CURLUE_OK) {
+        return CURLE_URL_MALFORMAT;
+    }
+    return SetURL(parsed);
+}
+
+std::string CurlConn::GetURL() {
+    return m_url.GetStr();
+}
+
+CURLcode CurlConn::SetSSLVerify(const std::string& certType) {
+    CURLcode code = Opt(CURLOPT_SSLCERTTYPE, certType.c_str());
+    if (code == CURLE_OK) {
+        code = Opt(CURLOPT_SSL_VERIFYHOST, 2L);
+    }
+    if (code == CURLE_OK) {
+        code = Opt(CURLOPT_SSL_VERIFYPEER, 1L);
+    }
+    return code;
+}
+
+CURLcode CurlConn::SetSSLUnVerify() {
+    CURLcode code = Opt(CURLOPT_SSLCERTTYPE, "PEM");
+    if (code == CURLE_OK) {
+        code = Opt(CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+    if (code == CURLE_OK) {
+        code = Opt(CURLOPT_SSL_VERIFYPEER, 0L);
+    }
+    if (code == CURLE_OK) {
+        // Builds without OCSP stapling answer NOT_BUILT_IN; off is off.
+        const CURLcode status = Opt(CURLOPT_SSL_VERIFYSTATUS, 0L);
+        code = status == CURLE_NOT_BUILT_IN ? CURLE_OK : status;
+    }
+    return code;
+}
+
+CURLcode CurlConn::ApplyCA(const std::wstring& path, bool isDir, const char* func) {
+    const std::wstring normal = detail::NormaliseCaPath(path);
+    std::error_code error;
+    const auto status = std::filesystem::status(std::filesystem::path(normal), error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        CURLPPX_LOG(CURL_LOG_ERROR, func, error.message(), m_poolId);
+        return kEngineError;
+    }
+    if (!std::filesystem::exists(status) || std::filesystem::is_directory(status) != isDir) {
+        return kEngineError;
+    }
+    const std::string narrow = detail::ToSystemPath(normal);
+    if (isDir) {
+        CURLcode code = Opt(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+        return code == CURLE_OK ? Opt(CURLOPT_CAPATH, narrow.c_str()) : code;
+    }
+    CURLcode code = Opt(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    return code == CURLE_OK ? Opt(CURLOPT_CAINFO, narrow.c_str()) : code;
+}
+
+CURLcode CurlConn::SetCA(const std::wstring& file) {
+    return ApplyCA(file, false, "curlppx::CurlConn::SetCA");
+}
+
+CURLcode CurlConn::SetCAs(const std::wstring& dir) {
+    return ApplyCA(dir, true, "curlppx::CurlConn::SetCAs");
+}
+
+CURLcode CurlConn::ClearCA() {
+    const CURLcode code = Opt(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    return code == CURLE_OK ? Opt(CURLOPT_CAPATH, static_cast<const char*>(nullptr)) : code;
+}
+
+CURLcode CurlConn::SetRange(int64_t from, int64_t to) {
+    std::string range = std::to_string(from) + "-";
+    if (to > from) {
+        range += std::to_string(to);
+    }
+    return Opt(CURLOPT_RANGE, range.c_str());
+}
+
+CURLcode CurlConn::ClearRange() {
+    return Opt(CURLOPT_RANGE, static_cast<const char*>(nullptr));
+}
+
+CURLcode CurlConn::SetUserAgent(const std::string& userAgent) {
+    return Opt(CURLOPT_USERAGENT, userAgent.c_str());
+}
+
+CURLcode CurlConn::ClearUserAgent() {
+    return Opt(CURLOPT_USERAGENT, static_cast<const char*>(nullptr));
+}
+
+CurlHeader CurlConn::GetHeader() {
+    return m_header;
+}
+
+CURLcode CurlConn::SetHeader(const std::string& name, const std::string& value) {
+    if (!m_header.SetField(name, value)) {
+        return kEngineError;
+    }
+    return UpdateHeader();
+}
+
+CURLcode CurlConn::SetHeader(CurlHeader& header) {
+    Opt(CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    m_header = header;
+    return UpdateHeader();
+}
+
+CURLcode CurlConn::UpdateHeader() {
+    const auto raw = m_header.GetRawList();
+    if (!raw) {
+        return kEngineError;
+    }
+    return Opt(CURLOPT_HTTPHEADER, raw->GetListPtr());
+}
+
+CURLcode CurlConn::ClearHeader() {
+    const CURLcode code = Opt(CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    m_header.Clear();
+    return code;
+}
+
+CURLcode CurlConn::SetShare(std::shared_ptr<CurlShare> share) {
+    if (!share) {
+        return kEngineError;
+    }
+    if (m_handle == nullptr) {
+        return CURLE_FAILED_INIT;
+    }
+    const CURLcode code = Opt(CURLOPT_SHARE, share->GetHandle());
+    if (code != CURLE_OK) {
+        return code;
+    }
+    m_share = share;
+    const std::string certType = share->GetSSLVerify();
+    if (!certType.empty()) {
+        SetSSLVerify(certType);
+    }
+    std::wstring ca;
+    bool isCAs = false;
+    share->GetCA(ca, isCAs);
+    if (!ca.empty()) {
+        if (isCAs) {
+            SetCAs(ca);
+        } else {
+            SetCA(ca);
+        }
+    }
+    const std::string userAgent = share->GetUserAgent();
+    if (!userAgent.empty()) {
+        Opt(CURLOPT_USERAGENT, userAgent.c_str());
+    }
+    if (const auto header = share->GetHeader()) {
+        SetHeader(*header);
+    }
+    return code;
+}
+
+CURLcode CurlConn::ClearShare() {
+    const CURLcode code = Opt(CURLOPT_SHARE, static_cast<CURLSH*>(nullptr));
+    ClearHeader();
+    Opt(CURLOPT_USERAGENT, static_cast<const char*>(nullptr));
+    if (Opt(CURLOPT_CAINFO, static_cast<const char*>(nullptr)) == CURLE_OK) {
+        Opt(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    }
+    SetSSLUnVerify();
+    if (code != CURLE_OK) {
+        return code;
+    }
+    m_share.reset();
+    return CURLE_OK;
+}
+
+CURLcode CurlConn::OauthByBearer(const std::string& token) {
+    const CURLcode code = Opt(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BEARER));
+    return code == CURLE_OK ? Opt(CURLOPT_XOAUTH2_BEARER, token.c_str()) : code;
+}
+
+CURLcode CurlConn::OauthClear() {
+    const CURLcode code = Opt(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    return code == CURLE_OK ? Opt(CURLOPT_XOAUTH2_BEARER, static_cast<const char*>(nullptr)) : code;
+}
+
+CURLcode CurlConn::ProgressEnable(bool on) {
+    CURLcode code = CURLE_OK;
+    if (on) {
+        code = Opt(CURLOPT_NOPROGRESS, 0L);
+        if (code == CURLE_OK) {
+            code = Opt(CURLOPT_XFERINFOFUNCTION, ProgressCallback);
+        }
+        if (code == CURLE_OK) {
+            code = Opt(CURLOPT_XFERINFODATA, this);
+        }
+    } else {
+        code = Opt(CURLOPT_NOPROGRESS, 1L);
+        if (code == CURLE_OK) {
+            code = Opt(CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(nullptr));
+        }
+        if (code == CURLE_OK) {
+            code = Opt(CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
+        }
+        m_progressFunc = nullptr;
+    }
+    m_dlDelta.store(0);
+    m_ulDelta.store(0);
+    m_windowStart.store(0);
+    m_speedSamples.clear();
+    return code;
+}
+
+void CurlConn::SetProgressCB(ProgressFunc fn) {
+    if (fn) {
+        m_progressFunc = std::move(fn);
+    }
+}
+
+void CurlConn::SetRetryCallback(RetryFunc fn) {
+    m_retryFunc = std::move(fn);
+}
+
+std::string CurlConn::UrlEncode(const std::string& text) {
+    if (m_handle == nullptr || text.empty()) {
+        return text;
+    }
+    char* escaped = curl_easy_escape(m_handle, text.data(), static_cast<int>(text.size()));
+    if (escaped == nullptr) {
+        return text;
+    }
+    std::string out = escaped;
+    curl_free(escaped);
+    return out.empty() ? text : out;
+}
+
+std::string CurlConn::UrlUncode(const std::string& text) {
+    if (m_handle == nullptr || text.empty()) {
+        return text;
+    }
+    int length = 0;
+    char* decoded =
+        curl_easy_unescape(m_handle, text.data(), static_cast<int>(text.size()), &length);
+    if (decoded == nullptr) {
+        return text;
+    }
+    std::string out = decoded; // up to the first zero byte
+    curl_free(decoded);
+    return out.empty() ? text : out;
+}
+
+bool CurlConn::IsRecycled() {
+    return m_recycled;
+}
+
+void CurlConn::SetRecycled(bool recycled) {
+    m_recycled = recycled;
+}
+
+// ---- Requests -------------------------------------------------------------
+
+CURLcode CurlConn::ResetMethodOptions() {
+    // The handle keeps what the previous request set: a custom verb, a body
+    // switch or an upload switch would otherwise turn a GET into something else.
+    CURLcode code = Opt(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
+    if (code == CURLE_OK) {
+        code = Opt(CURLOPT_NOBODY, 0L);
+    }
+    if (code == CURLE_OK) {
+        code = Opt(CURLOPT_UPLOAD, 0L);
+    }
+    return code;
+}
+
+std::future<CURLcode> CurlConn::FutureOf(void (CurlConn::*start)()) {
+    m_doneFunc = nullptr;
+    (this->*start)();
+    return m_promise.get_future();
+}
+
+std::future<CURLcode> CurlConn::Request() {
+    return FutureOf(&CurlConn::RequestAsync);
+}
+
+std::future<CURLcode> CurlConn::RequestByFields(const Fields& fields, bool encode) {
+    m_doneFunc = nullptr;
+    RequestByFieldsAsync(fields, encode);
+    return m_promise.get_future();
+}
+
+std::future<CURLcode> CurlConn::RequestByString(const std::string& body, const char* contentType) {
+    m_doneFunc = nullptr;
+    RequestByStringAsync(body, contentType);
+    return m_promise.get_future();
+}
+
+std::future<CURLcode> CurlConn::RequestToString() {
+    return FutureOf(&CurlConn::RequestToStringAsync);
+}
+
+std::future<CURLcode> CurlConn::RequestHeaderOnly() {
+    return FutureOf(&CurlConn::RequestHeaderOnlyAsync);
+}
+
+std::future<CURLcode> CurlConn::HttpHead() {
+    ResetMethodOptions();
+    return RequestHeaderOnly();
+}
+
+void CurlConn::HttpHead(DoneFunc cb) {
+    ResetMethodOptions();
+    m_doneFunc = std::move(cb);
+    RequestHeaderOnlyAsync();
+}
+
+std::future<CURLcode> CurlConn::HttpGet() {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_HTTPGET, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_GET;
+    }
+    return RequestToString();
+}
+
+void CurlConn::HttpGet(DoneFunc cb) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_HTTPGET, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_GET;
+    }
+    m_doneFunc = std::move(cb);
+    RequestToStringAsync();
+}
+
+std::future<CURLcode> CurlConn::HttpPost(const Fields& fields, bool encode) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_POST;
+    }
+    return RequestByFields(fields, encode);
+}
+
+void CurlConn::HttpPost(const Fields& fields, DoneFunc cb, bool encode) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_POST;
+    }
+    m_doneFunc = std::move(cb);
+    RequestByFieldsAsync(fields, encode);
+}
+
+std::future<CURLcode> CurlConn::HttpPost(const std::string& body, const char* contentType) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_POST;
+    }
+    return RequestByString(body, contentType);
+}
+
+void CurlConn::HttpPost(const std::string& body, DoneFunc cb, const char* contentType) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_POST;
+    }
+    m_doneFunc = std::move(cb);
+    RequestByStringAsync(body, contentType);
+}
+
+std::future<CURLcode> CurlConn::HttpPut(const Fields& fields, bool encode) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_PUT;
+    }
+    return RequestByFields(fields, encode);
+}
+
+void CurlConn::HttpPut(const Fields& fields, DoneFunc cb, bool encode) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_PUT;
+    }
+    m_doneFunc = std::move(cb);
+    RequestByFieldsAsync(fields, encode);
+}
+
+std::future<CURLcode> CurlConn::HttpPut(const std::string& body, const char* contentType) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_PUT;
+    }
+    return RequestByString(body, contentType);
+}
+
+void CurlConn::HttpPut(const std::string& body, DoneFunc cb, const char* contentType) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_PUT;
+    }
+    m_doneFunc = std::move(cb);
+    RequestByStringAsync(body, contentType);
+}
+
+std::future<CURLcode> CurlConn::HttpPatch(const Fields& fields, bool encode) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
+        m_method = CURL_REQ_PATCH;
+    }
+    return RequestByFields(fields, encode);
+}
+
+void CurlConn::HttpPatch(const Fields& fields, DoneFunc cb, bool encode) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
+        m_method = CURL_REQ_PATCH;
+    }
+    m_doneFunc = std::move(cb);
+    RequestByFieldsAsync(fields, encode);
+}
+
+std::future<CURLcode> CurlConn::HttpPatch(const std::string& body, const char* contentType) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
+        m_method = CURL_REQ_PATCH;
+    }
+    return RequestByString(body, contentType);
+}
+
+void CurlConn::HttpPatch(const std::string& body, DoneFunc cb, const char* contentType) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
+        m_method = CURL_REQ_PATCH;
+    }
+    m_doneFunc = std::move(cb);
+    RequestByStringAsync(body, contentType);
+}
+
+std::future<CURLcode> CurlConn::HttpDelete() {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_CUSTOMREQUEST, "DELETE") == CURLE_OK) {
+        m_method = CURL_REQ_DELETE;
+    }
+    return RequestToString();
+}
+
+void CurlConn::HttpDelete(DoneFunc cb) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_CUSTOMREQUEST, "DELETE") == CURLE_OK) {
+        m_method = CURL_REQ_DELETE;
+    }
+    m_doneFunc = std::move(cb);
+    RequestToStringAsync();
+}
+
+std::future<CURLcode> CurlConn::HttpDownload(WriteFunc fn, void* userData) {
+    ResetMethodOptions();
+    if (Opt(CURLOPT_HTTPGET, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_GET;
+    }
+    m_resMode = kResCallback;
+    m_reqMode = kReqNone;
+    m_userData = userData;
+    m_writeFunc = std::move(fn);
+    m_readFunc = nullptr;
+    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
+    Opt(CURLOPT_WRITEDATA, this);
+    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
+    return Request();
+}
+
+std::future<CURLcode> CurlConn::HttpUpload(std::wstring path, int64_t offset) {
+    std::error_code error;
+    const auto size =
+        std::filesystem::file_size(std::filesystem::path(detail::ToSystemPath(path)), error);
+    if (error || offset > static_cast<int64_t>(size) ||
+        !OpenReadFileToStream(m_uploadFile, path, offset)) {
+        m_promise = std::promise<CURLcode>();
+        m_promise.set_value(CURLE_FILE_COULDNT_READ_FILE);
+        return m_promise.get_future();
+    }
+    m_uploadOffset = offset < 1 ? 0 : offset;
+    ResetMethodOptions();
+    Opt(CURLOPT_UPLOAD, 1L);
+    Opt(CURLOPT_CUSTOMREQUEST, "POST");
+    m_resMode = kResMemory;
+    m_reqMode = kReqFile;
+    m_userData = nullptr;
+    m_writeFunc = nullptr;
+    m_readFunc = nullptr;
+    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
+    Opt(CURLOPT_WRITEDATA, this);
+    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size) - m_uploadOffset);
+    Opt(CURLOPT_READFUNCTION, ReadCallback);
+    Opt(CURLOPT_READDATA, this);
+    return Request();
+}
+
+std::future<CURLcode> CurlConn::HttpUpload(int64_t size, ReadFunc fn, void* userData) {
+    ResetMethodOptions();
+    Opt(CURLOPT_UPLOAD, 1L);
+    Opt(CURLOPT_CUSTOMREQUEST, "POST");
+    m_resMode = kResMemory;
+    m_reqMode = kReqCallback;
+    m_userData = userData;
+    m_writeFunc = nullptr;
+    m_readFunc = std::move(fn);
+    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
+    Opt(CURLOPT_WRITEDATA, this);
+    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    Opt(CURLOPT_READFUNCTION, ReadCallback);
+    Opt(CURLOPT_READDATA, this);
+    return Request();
+}
+
+void CurlConn::RequestToStringAsync() {
+    m_resMode = kResMemory;
+    m_reqMode = kReqNone;
+    m_userData = nullptr;
+    m_writeFunc = nullptr;
+    m_readFunc = nullptr;
+    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
+    Opt(CURLOPT_WRITEDATA, this);
+    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
+    RequestAsync();
+}
+
+void CurlConn::RequestHeaderOnlyAsync() {
+    if (Opt(CURLOPT_NOBODY, 1L) == CURLE_OK) {
+        m_method = CURL_REQ_HEAD;
+    }
+    m_resMode = kResNone;
+    m_reqMode = kReqNone;
+    m_userData = nullptr;
+    m_writeFunc = nullptr;
+    m_readFunc = nullptr;
+    Opt(CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
+    Opt(CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
+    RequestAsync();
+}
+
+void CurlConn::RequestByStringAsync(const std::string& body, const char* contentType) {
+    m_reqBody = body;
+    m_reqBodySent = 0;
+    m_resMode = kResMemory;
+    m_userData = nullptr;
+    m_writeFunc = nullptr;
+    m_readFunc = nullptr;
+    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
+    Opt(CURLOPT_WRITEDATA, this);
+    if (m_method == CURL_REQ_PUT) {
+        // An upload takes its body from the read callback and ignores
+        // POSTFIELDS, so a PUT reads it from memory.
+        m_reqMode = kReqMemory;
+        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(m_reqBody.size()));
+        Opt(CURLOPT_READFUNCTION, ReadCallback);
+        Opt(CURLOPT_READDATA, this);
+    } else {
+        m_reqMode = kReqNone;
+        Opt(CURLOPT_POSTFIELDSIZE, static_cast<long>(m_reqBody.size()));
+        Opt(CURLOPT_POSTFIELDS, m_reqBody.c_str());
+        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+        Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+        Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
+    }
+    // A null type leaves the header as it is rather than crash.
+    if (contentType != nullptr && m_header.SetField("Content-Type", contentType)) {
+        UpdateHeader();
+    }
+    RequestAsync();
+}
+
+void CurlConn::RequestByFieldsAsync(const Fields& fields, bool encode) {
+    RequestByStringAsync(PackageFields(fields, encode), kFormContentType);
+}
+
+std::string CurlConn::PackageFields(const Fields& fields, bool encode) {
+    std::string out;
+    for (const auto& [key, value] : fields) {
+        if (!out.empty()) {
+            out += '&';
+        }
+        out += key;
+        out += '=';
+        out += encode ? CurlGlobal::UrlEncode(value) : value;
+    }
+    return out;
+}
+
+bool CurlConn::OpenReadFileToStream(std::fstream& stream, std::wstring& path, int64_t offset) {
+    try {
+        if (stream.is_open()) {
+            stream.close();
+        }
+        stream.clear();
+        stream.open(detail::ToSystemPath(path), std::ios::in | std::ios::binary);
+        if (!stream.is_open()) {
+            stream.setstate(std::ios::failbit);
+            return false;
+        }
+        if (offset < 1) {
+            return true;
+        }
+        if (stream.seekg(offset, std::ios::beg)) {
+            return true;
+        }
+        stream.close();
+        stream.clear();
+        return false;
+    } catch (const std::exception& e) {
+        CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::OpenReadFileToStream", e.what(), m_poolId);
+        return false;
+    }
+}
+
+void CurlConn::RequestAsync() {
+    const std::string url = m_url.GetStr();
+    m_promise = std::promise<CURLcode>();
+    m_state.store(kQueued);
+    if (url.empty()) {
+        CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
+        // Completes at once so that no future or callback waits forever.
+        Finish(CURLE_URL_MALFORMAT, false);
+        return;
+    }
+    if (CurlGlobal::GetStandByDnsFlag()) {
+        Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
+    }
+    m_resHeader.clear();
+    m_resBody.str(std::string());
+    m_resBody.clear();
+    m_break.store(false);
+    auto pool = m_pool.lock();
+    if (!pool) {
+        OnRequestDone(kEngineError);
+        return;
+    }
+    CurlGlobal::RunAtUvThread([pool = std::move(pool), this] { pool->StartOnLoop(this); });
+}
+
+void CurlConn::OnRequestDone(CURLcode code) {
+    Finish(code, true);
+}
+
+void CurlConn::Finish(CURLcode code, bool logFailure) {
+    DoneFunc done;
+    {
+        std::lock_guard lock(m_doneMtx);
+        if (m_state.load() == kIdle) {
+            return; // this request has completed already
+        }
+        if (logFailure && m_resMode == kResMemory) {
+            const long status = GetResCode();
+            if (code != CURLE_OK || status < 200 || status > 299) {
+                CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::OnRequestDone",
+                            "errCode=" + std::to_string(code) +
+                                " and httpCode=" + std::to_string(status),
+                            m_poolId);
+            }
+        }
+        if (m_uploadFile.is_open()) {
+            m_uploadFile.close();
+        }
+        m_uploadFile.clear();
+        done = m_doneFunc;
+        m_state.store(kIdle);
+        try {
+            m_promise.set_value(code);
+        } catch (const std::future_error&) {
+        }
+    }
+    if (done) {
+        std::thread([done = std::move(done), code] { done(code); }).detach();
+    }
+}
+
+void CurlConn::PrepareRetry() {
+    m_resHeader.clear();
+    if (m_resMode == kResMemory) {
+        m_resBody.str(std::string());
+        m_resBody.clear();
+    }
+    if (m_reqMode == kReqMemory) {
+        m_reqBodySent = 0;
+    } else if (m_reqMode == kReqFile && m_uploadFile.is_open()) {
+        m_uploadFile.clear();
+        m_uploadFile.seekg(m_uploadOffset, std::ios::beg);
+    }
+}
+
+// ---- Data callbacks (loop thread) -----------------------------------------
+
+bool CurlConn::BreakRequested() const {
+    return m_break.load(std::memory_order_relaxed) || m_breakConn.load(std::memory_order_relaxed);
+}
+
+size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    size_t bytes = 0;
+    if (ptr == nullptr || conn == nullptr || !Product(size, nmemb, bytes)) {
+        return 0;
+    }
+    if (conn->BreakRequested()) {
+        return kAbortWrite;
+    }
+    switch (conn->m_resMode) {
+    case kResMemory:
+        conn->m_resBody.write(ptr, static_cast<std::streamsize>(bytes));
+        return bytes;
+    case kResCallback:
+        return conn->m_writeFunc ? conn->m_writeFunc(ptr, size, nmemb, conn->m_userData) : bytes;
+    default:
+        return kAbortWrite;
+    }
+}
+
+size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* userp) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    size_t bytes = 0;
+    if (buffer == nullptr || conn == nullptr || !Product(size, nitems, bytes)) {
+        return 0;
+    }
+    if (conn->BreakRequested()) {
+        return CURL_READFUNC_ABORT;
+    }
+    try {
+        switch (conn->m_reqMode) {
+        case kReqMemory: {
+            const size_t left = conn->m_reqBody.size() - conn->m_reqBodySent;
+            const size_t n = std::min(left, bytes);
+            conn->m_reqBody.copy(buffer, n, conn->m_reqBodySent);
+            conn->m_reqBodySent += n;
+            return n;
+        }
+        case kReqFile: {
+            auto& file = conn->m_uploadFile;
+            if (file.eof()) {
+                return 0;
+            }
+            if (!file.is_open() || !file.good()) {
+                return CURL_READFUNC_ABORT;
+            }
+            file.read(buffer, static_cast<std::streamsize>(bytes));
+            return static_cast<size_t>(file.gcount());
+        }
+        case kReqCallback:
+            return conn->m_readFunc
+                       ? conn->m_readFunc(buffer, bytes, buffer + bytes, conn->m_userData)
+                       : CURL_READFUNC_ABORT;
+        default:
+            return CURL_READFUNC_ABORT;
+        }
+    } catch (...) {
+        return CURL_READFUNC_ABORT;
+    }
+}
+
+size_t CurlConn::HeaderCallback(char* buffer, size_t size, size_t nitems, void* userp) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    size_t bytes = 0;
+    if (buffer == nullptr || conn == nullptr || !Product(size, nitems, bytes)) {
+        return 0;
+    }
+    const char* end = buffer + bytes;
+    const char* colon = std::find(static_cast<const char*>(buffer), end, ':');
+    if (colon != end && colon + 1 != end) {
+        std::string name = Trim(buffer, colon);
+        std::string value = Trim(colon + 1, end);
+        if (!name.empty() && !value.empty()) {
+            conn->m_resHeader[std::move(name)] = std::move(value);
+        }
+    }
+    if (conn->BreakRequested()) {
+        return 0;
+    }
+    return bytes;
+}
+
+int CurlConn::ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow,
+                               curl_off_t ultotal, curl_off_t ulnow) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    if (conn == nullptr) {
+        return CURLE_ABORTED_BY_CALLBACK;
+    }
+    conn->UpdateSpeed(dlnow, ulnow);
+    if (conn->BreakRequested()) {
+        return CURLE_ABORTED_BY_CALLBACK;
+    }
+    if ((dltotal < 1 && dlnow < 1 && ultotal < 1 && ulnow < 1) || !conn->m_progressFunc) {
+        return CURL_PROGRESSFUNC_CONTINUE;
+    }
+    const double dlFraction =
+        dltotal == 0 ? 0.0 : static_cast<double>(dlnow) / static_cast<double>(dltotal);
+    const double ulFraction =
+        ultotal == 0 ? 0.0 : static_cast<double>(ulnow) / static_cast<double>(ultotal);
+    conn->m_progressFunc(dlFraction, ulFraction, conn->GetDownloadSpeed(), conn->GetUploadSpeed());
+    return CURL_PROGRESSFUNC_CONTINUE;
+}
+
+void CurlConn::UpdateSpeed(int64_t dlnow, int64_t ulnow) {
+    const int64_t now = NowMs();
+    m_speedSamples.emplace_back(now, ulnow, dlnow);
+    bool removed = false;
+    std::tuple<int64_t, int64_t, int64_t> last;
+    while (!m_speedSamples.empty() && std::get<0>(m_speedSamples.front()) < now - kSpeedWindowMs) {
+        last = m_speedSamples.front();
+        m_speedSamples.pop_front();
+        removed = true;
+    }
+    if (removed) {
+        m_speedSamples.push_front(last);
+    }
+    const auto& front = m_speedSamples.front();
+    const auto& back = m_speedSamples.back();
+    m_dlDelta.store(std::get<2>(back) - std::get<2>(front));
+    m_ulDelta.store(std::get<1>(back) - std::get<1>(front));
+    m_windowStart.store(std::get<0>(front));
+}
+
+int64_t CurlConn::GetDownloadSpeed() {
+    const int64_t elapsed = NowMs() - m_windowStart.load();
+    const int64_t delta = m_dlDelta.load();
+    if (elapsed == 0 || (elapsed >= kSpeedStaleMs && delta < 1)) {
+        return 0;
+    }
+    const int64_t speed = delta * 1000 / elapsed;
+    return speed < 0 ? 0 : speed;
+}
+
+int64_t CurlConn::GetUploadSpeed() {
+    const int64_t elapsed = NowMs() - m_windowStart.load();
+    if (elapsed == 0 || elapsed >= kSpeedStaleMs) {
+        return 0;
+    }
+    const int64_t speed = m_ulDelta.load() * 1000 / elapsed;
+    return speed < 0 ? 0 : speed;
+}
+
+// ---- Control and results --------------------------------------------------
+
+void CurlConn::Break() {
+    bool expected = false;
+    if (!m_break.compare_exchange_strong(expected, true)) {
+        return;
+    }
+    if (auto pool = m_pool.lock()) {
+        // Waiting on the loop thread itself would never end: break inline.
+        CurlGlobal::RunAtUvThreadAndWait([&pool, this] { pool->BreakOnLoop(this); });
+    }
+    // The break task has ended the request; the flag must not abort the next.
+    m_break.store(false);
+}
+
+void CurlConn::BreakConn() {
+    m_breakConn.store(true);
+}
+
+bool CurlConn::NeedBreakCallback() {
+    bool expected = true;
+    return m_break.compare_exchange_strong(expected, false);
+}
+
+void CurlConn::InitDefaultRetryCallback() {
+    // Works on the connection it is called with, so a copy of the callback
+    // in another connection judges that connection.
+    m_retryFunc = [](CurlConn* conn, CURLcode code) -> bool {
+        const long status = conn->GetResCode();
+        if (status == conn->m_expiredCode) {
+            CurlGlobal::SetAtIsExpired(true);
+            conn->m_resCode = 0;
+            CURLPPX_LOG(CURL_LOG_INFO, kRetryFunc, "SetAtIsExpired", conn->m_poolId);
+            return false;
+        }
+        if (code != CURLE_OK) {
+            const bool retry = code != CURLE_ABORTED_BY_CALLBACK && conn->m_needRetry &&
+                               conn->m_retryCount < kMaxRetries;
+            Scribo::Output(Scribo::subTrans, Scribo::LOG_ERROR, __LINE__, kRetryFunc,
+                           "DoRetryCallback errCode: " + std::to_string(code) +
+                               ", isNeedRetry: " + (retry ? "true" : "false"),
+                           true);
+            if (retry) {
+                return true;
+            }
+        }
+        if (CurlGlobal::GetStandByDnsFlag()) {
+            conn->Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
+        }
+        return false;
+    };
+}
+
+bool CurlConn::CheckNeedRetry(int code) {
+    if (code == CURLE_OK || code == CURLE_ABORTED_BY_CALLBACK || !m_needRetry) {
+        return false;
+    }
+    return m_retryCount < kMaxRetries;
+}
+
+void CurlConn::SetNeedRetry(bool needRetry) {
+    m_needRetry = needRetry;
+}
+
+unsigned char CurlConn::GetRetryCount() {
+    return m_retryCount;
+}
+
+void CurlConn::SetResCode(long code) {
+    m_resCode = code;
+}
+
+long CurlConn::GetResCode() {
+    if (m_resCode != 0) {
+        return m_resCode;
+    }
+    long status = 0;
+    if (m_handle != nullptr) {
+        curl_easy_getinfo(m_handle, CURLINFO_RESPONSE_CODE, &status);
+    }
+    return status;
+}
+
+void CurlConn::SetResHeader(std::map<std::string, std::string>& header) {
+    m_resHeader.swap(header);
+}
+
+std::map<std::string, std::string> CurlConn::GetResHeader() {
+    return m_resHeader;
+}
+
+void CurlConn::SetResBody(std::string& body) {
+    m_resMode = kResMemory;
+    m_resBody.str(std::string());
+    m_resBody.clear();
+    m_resBody << body;
+}
+
+std::string CurlConn::GetRespones() {
+    return m_resMode == kResMemory ? m_resBody.str() : std::string();
+}
+
+namespace {
+
+int64_t TimeInfo(CURL* handle, CURLINFO info) {
+    curl_off_t value = 0;
+    if (handle == nullptr || curl_easy_getinfo(handle, info, &value) != CURLE_OK) {
+        return 0;
+    }
+    return value;
+}
+
+} // namespace
+
+int64_t CurlConn::GetReqTotalTime() {
+    return TimeInfo(m_handle, CURLINFO_TOTAL_TIME_T);
+}
+int64_t CurlConn::GetReqDNSTime() {
+    return TimeInfo(m_handle, CURLINFO_NAMELOOKUP_TIME_T);
+}
+int64_t CurlConn::GetReqConnTime() {
+    return TimeInfo(m_handle, CURLINFO_CONNECT_TIME_T);
+}
+int64_t CurlConn::GetReqSSLTime() {
+    return TimeInfo(m_handle, CURLINFO_APPCONNECT_TIME_T);
+}
+int64_t CurlConn::GetRedirectTime() {
+    return TimeInfo(m_handle, CURLINFO_REDIRECT_TIME_T);
+}
+
+int64_t CurlConn::GetReqUlTime() {
+    if (m_handle == nullptr) {
+        return -1;
+    }
+    curl_off_t start = 0;
+    curl_off_t pre = 0;
+    if (curl_easy_getinfo(m_handle, CURLINFO_STARTTRANSFER_TIME_T, &start) != CURLE_OK ||
+        curl_easy_getinfo(m_handle, CURLINFO_PRETRANSFER_TIME_T, &pre) != CURLE_OK) {
+        return -1;
+    }
+    return start - pre;
+}
+
+long CurlConn::GetRedirectCount() {
+    long count = 0;
+    if (m_handle != nullptr) {
+        curl_easy_getinfo(m_handle, CURLINFO_REDIRECT_COUNT, &count);
+    }
+    return count;
+}
+
+} // namespace curlppx

@@ -1,0 +1,238 @@
+#pragma once
+
+#include "curlppx/CurlGlobal.h"
+#include "curlppx/CurlHeader.h"
+#include "curlppx/CurlUrl.h"
+#include "platform/HttpLibExport.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <tuple>
+
+namespace curlppx {
+
+class CurlConnPool;
+class CurlShare;
+
+enum CurlReqMethod : int {
+    CURL_REQ_GET = 0,
+    CURL_REQ_POST = 1,
+    CURL_REQ_PUT = 2,
+    CURL_REQ_DELETE = 3,
+    CURL_REQ_PATCH = 4,
+    CURL_REQ_HEAD = 5,
+    CURL_REQ_OPTIONS = 6,
+    CURL_REQ_TRACE = 7,
+};
+
+// One reusable transfer: an easy handle plus the description of a request and
+// its results. Used by one thread at a time; while a request runs only the
+// loop thread touches the handle. The owner keeps the connection alive until
+// the request has completed (the loop thread holds a raw pointer to it).
+class HTTPLIB_API CurlConn {
+public:
+    using DoneFunc = std::function<void(CURLcode)>;
+    // Download sink: (data, size, count, user data); returns size * count
+    // when everything was taken.
+    using WriteFunc = std::function<size_t(char*, size_t, size_t, void*)>;
+    // Upload source: (buffer, capacity in bytes, end of buffer, user data);
+    // returns the bytes written, 0 at the end, or CURL_READFUNC_ABORT.
+    using ReadFunc = std::function<size_t(char*, size_t, char*, void*)>;
+    using RetryFunc = std::function<bool(CurlConn*, CURLcode)>;
+    using ProgressFunc = std::function<void(double, double, int64_t, int64_t)>;
+    using Fields = std::map<std::string, std::string>;
+
+    CurlConn();
+    CurlConn(const CurlConn& other);
+    CurlConn& operator=(const CurlConn& other);
+    virtual ~CurlConn();
+
+    void Clear();
+    void InitDefaultCurlOption();
+
+    // Configuration: only while no request of this connection runs.
+    static std::string GetMethodStr(CurlReqMethod method);
+    CURLcode SetMethod(CurlReqMethod method);
+    CURLcode SetURL(const CurlUrl& url);
+    CURLcode SetURL(const std::string& url);
+    std::string GetURL();
+    CURLcode SetSSLVerify(const std::string& certType);
+    CURLcode SetSSLUnVerify();
+    CURLcode SetCA(const std::wstring& file);
+    CURLcode SetCAs(const std::wstring& dir);
+    CURLcode ClearCA();
+    CURLcode SetRange(int64_t from, int64_t to);
+    CURLcode ClearRange();
+    CURLcode SetUserAgent(const std::string& userAgent);
+    CURLcode ClearUserAgent();
+    CurlHeader GetHeader();
+    CURLcode SetHeader(const std::string& name, const std::string& value);
+    CURLcode SetHeader(CurlHeader& header);
+    CURLcode UpdateHeader();
+    CURLcode ClearHeader();
+    CURLcode SetShare(std::shared_ptr<CurlShare> share);
+    CURLcode ClearShare();
+    CURLcode OauthByBearer(const std::string& token);
+    CURLcode OauthClear();
+    CURLcode ProgressEnable(bool on);
+    void SetProgressCB(ProgressFunc fn);
+    void SetRetryCallback(RetryFunc fn);
+    std::string UrlEncode(const std::string& text);
+    std::string UrlUncode(const std::string& text);
+    bool IsRecycled();
+    void SetRecycled(bool recycled);
+
+    // Requests. A future form returns the request's future; a callback form
+    // calls cb once, on a thread of its own.
+    std::future<CURLcode> HttpHead();
+    void HttpHead(DoneFunc cb);
+    std::future<CURLcode> HttpGet();
+    void HttpGet(DoneFunc cb);
+    std::future<CURLcode> HttpPost(const Fields& fields, bool encode = true);
+    void HttpPost(const Fields& fields, DoneFunc cb, bool encode = true);
+    std::future<CURLcode> HttpPost(const std::string& body,
+                                   const char* contentType = kJsonContentType);
+    void HttpPost(const std::string& body, DoneFunc cb, const char* contentType = kJsonContentType);
+    std::future<CURLcode> HttpPut(const Fields& fields, bool encode = true);
+    void HttpPut(const Fields& fields, DoneFunc cb, bool encode = true);
+    std::future<CURLcode> HttpPut(const std::string& body,
+                                  const char* contentType = kJsonContentType);
+    void HttpPut(const std::string& body, DoneFunc cb, const char* contentType = kJsonContentType);
+    std::future<CURLcode> HttpPatch(const Fields& fields, bool encode = true);
+    void HttpPatch(const Fields& fields, DoneFunc cb, bool encode = true);
+    std::future<CURLcode> HttpPatch(const std::string& body,
+                                    const char* contentType = kJsonContentType);
+    void HttpPatch(const std::string& body, DoneFunc cb,
+                   const char* contentType = kJsonContentType);
+    std::future<CURLcode> HttpDelete();
+    void HttpDelete(DoneFunc cb);
+    std::future<CURLcode> HttpDownload(WriteFunc fn, void* userData);
+    std::future<CURLcode> HttpUpload(std::wstring path, int64_t offset);
+    std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData);
+
+    // Control and results.
+    void Break();
+    void BreakConn();
+    void InitDefaultRetryCallback();
+    bool CheckNeedRetry(int code);
+    void SetNeedRetry(bool needRetry);
+    unsigned char GetRetryCount();
+    void SetResCode(long code);
+    long GetResCode();
+    void SetResHeader(std::map<std::string, std::string>& header);
+    std::map<std::string, std::string> GetResHeader();
+    void SetResBody(std::string& body);
+    std::string GetRespones();
+    int64_t GetDownloadSpeed();
+    int64_t GetUploadSpeed();
+    int64_t GetReqTotalTime();
+    int64_t GetReqDNSTime();
+    int64_t GetReqConnTime();
+    int64_t GetReqSSLTime();
+    int64_t GetRedirectTime();
+    int64_t GetReqUlTime();
+    long GetRedirectCount();
+    size_t GetPoolId() const { return m_poolId; }
+
+    // libcurl's data callbacks; userp is the connection.
+    static size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp);
+    static size_t ReadCallback(char* buffer, size_t size, size_t nitems, void* userp);
+    static size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userp);
+    static int ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow,
+                                curl_off_t ultotal, curl_off_t ulnow);
+
+    static constexpr const char* kJsonContentType = "application/json; charset=utf-8";
+
+protected:
+    std::future<CURLcode> Request();
+    std::future<CURLcode> RequestByFields(const Fields& fields, bool encode);
+    std::future<CURLcode> RequestByString(const std::string& body, const char* contentType);
+    std::future<CURLcode> RequestToString();
+    std::future<CURLcode> RequestHeaderOnly();
+    void RequestAsync();
+    void RequestByFieldsAsync(const Fields& fields, bool encode);
+    void RequestByStringAsync(const std::string& body, const char* contentType);
+    void RequestToStringAsync();
+    void RequestHeaderOnlyAsync();
+    std::string PackageFields(const Fields& fields, bool encode);
+    bool OpenReadFileToStream(std::fstream& stream, std::wstring& path, int64_t offset);
+    void OnRequestDone(CURLcode code);
+    void UpdateSpeed(int64_t dlnow, int64_t ulnow);
+    bool NeedBreakCallback();
+
+private:
+    friend class CurlConnPool;
+
+    enum State : int { kIdle = 0, kQueued = 1, kActive = 2 };
+    enum ResMode : int { kResNone = 0, kResMemory = 1, kResCallback = 3 };
+    enum ReqMode : int { kReqNone = 0, kReqMemory = 1, kReqFile = 2, kReqCallback = 3 };
+
+    template <typename T> CURLcode Opt(CURLoption option, T value);
+    CURLcode ResetMethodOptions();
+    CURLcode ApplyCA(const std::wstring& path, bool isDir, const char* func);
+    std::future<CURLcode> FutureOf(void (CurlConn::*start)());
+    void Finish(CURLcode code, bool logFailure);
+    void PrepareRetry();
+    void DetachFromLoop();
+    bool BreakRequested() const;
+    CURLcode StartByString(const std::string& body, const char* contentType);
+    static int64_t NowMs();
+
+    CURL* m_handle = nullptr;
+    CurlUrl m_url;
+    CurlReqMethod m_method = CURL_REQ_GET;
+    CurlHeader m_header;
+    std::shared_ptr<CurlShare> m_share;
+    std::string m_reqBody;
+    std::promise<CURLcode> m_promise;
+    long m_resCode = 0;
+    std::map<std::string, std::string> m_resHeader;
+    std::stringstream m_resBody;
+    std::fstream m_uploadFile;
+    int m_resMode = kResNone;
+    int m_reqMode = kReqNone;
+    void* m_userData = nullptr;
+    WriteFunc m_writeFunc;
+    ReadFunc m_readFunc;
+    DoneFunc m_doneFunc;
+    RetryFunc m_retryFunc;
+    unsigned char m_retryCount = 0;
+    // Atomic: BreakConn may be called from any thread while the loop thread
+    // reads it in the data callbacks.
+    std::atomic<bool> m_breakConn{false};
+    bool m_needRetry = true;
+    ProgressFunc m_progressFunc;
+    std::atomic<int64_t> m_dlDelta{0};
+    std::atomic<int64_t> m_ulDelta{0};
+    std::atomic<int64_t> m_windowStart{0};
+    std::deque<std::tuple<int64_t, int64_t, int64_t>> m_speedSamples;
+    std::weak_ptr<CurlConnPool> m_pool;
+    size_t m_poolId = static_cast<size_t>(-1);
+    int m_expiredCode = 401;
+    std::atomic<bool> m_break{false};
+    bool m_recycled = false;
+
+    // Where the current request is: idle, its start task queued, or its
+    // handle in the pool's multi handle.
+    std::atomic<int> m_state{kIdle};
+    // Loop thread only: the handle is added to the pool's multi handle.
+    bool m_inMulti = false;
+    // Held while a completion is delivered, so that the destructor cannot
+    // free the promise under the loop thread.
+    std::mutex m_doneMtx;
+    size_t m_reqBodySent = 0;
+    int64_t m_uploadOffset = 0;
+};
+
+} // namespace curlppx

@@ -1,0 +1,338 @@
+#include "curlppx/CurlConnPool.h"
+
+#include "curlppx/CurlConn.h"
+#include "curlppx/CurlShare.h"
+#include "curlppx/detail/EngineLog.h"
+
+#include <vector>
+
+namespace curlppx {
+
+namespace {
+
+constexpr CURLcode kPoolGone = static_cast<CURLcode>(99);
+// libcurl asks for 0 ms when it wants to act at once; the engine answers with
+// a short delay instead of acting inside libcurl's own call.
+constexpr long kImmediateDelayMs = 10;
+// libcurl's default keeps four idle connections per handle currently in the
+// multi handle. Requests start a hand-off later than the previous one ends,
+// so that count dips between requests and libcurl closes connections that
+// the next request then opens again; a fixed cache keeps them.
+constexpr long kMaxCachedConnections = 256;
+
+void DeleteTimer(uv_handle_t* handle) {
+    delete reinterpret_cast<uv_timer_t*>(handle);
+}
+
+} // namespace
+
+CurlConnPool::CurlConnPool(size_t id) : m_id(id) {
+    m_multi = curl_multi_init();
+    if (m_multi == nullptr) {
+        CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlConnPool::CurlConnPool",
+                    curl_multi_strerror(CURLM_BAD_HANDLE), m_id);
+        return;
+    }
+    m_share = std::make_shared<CurlShare>();
+    // The timer is initialised on the loop thread on first use: libuv's loop
+    // structures may not be touched from here while the loop runs.
+    m_timer = new uv_timer_t{};
+    m_timer->data = this;
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, SocketCallback);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, TimerCallback);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, kMaxCachedConnections);
+    CurlGlobal::GetInstance().RegisterPool(this);
+    m_registered = true;
+}
+
+CurlConnPool::~CurlConnPool() {
+    if (m_multi != nullptr || m_timer != nullptr) {
+        // The loop may be inside this pool's callbacks right now; the handles
+        // are released there, and this thread waits for it.
+        CurlGlobal::RunAtUvThreadAndWait([this] { ShutdownOnLoop(); });
+    }
+    if (m_registered) {
+        CurlGlobal::GetInstance().UnregisterPool(this);
+    }
+}
+
+void CurlConnPool::ShutdownOnLoop() {
+    // Transfers still running are ended: their owners must not wait forever.
+    std::vector<CurlConn*> active(m_active.begin(), m_active.end());
+    m_active.clear();
+    for (CurlConn* conn : active) {
+        RemoveConnFromMulti(conn->m_handle);
+        conn->m_inMulti = false;
+        conn->OnRequestDone(kPoolGone);
+    }
+    if (m_multi != nullptr) {
+        // May still call the socket callback to remove sockets.
+        const CURLMcode code = curl_multi_cleanup(m_multi);
+        m_multi = nullptr;
+        if (code != CURLM_OK) {
+            CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConnPool::~CurlConnPool",
+                        curl_multi_strerror(code), m_id);
+        }
+    }
+    for (CurlContext* ctx : m_contexts) {
+        CurlGlobal::GetInstance().DestroyCurlContext(ctx);
+    }
+    m_contexts.clear();
+    if (m_timer != nullptr) {
+        if (m_timerReady) {
+            uv_timer_stop(m_timer);
+            uv_close(reinterpret_cast<uv_handle_t*>(m_timer), DeleteTimer);
+        } else {
+            delete m_timer;
+        }
+        m_timer = nullptr;
+        m_timerReady = false;
+    }
+}
+
+bool CurlConnPool::EnsureTimer() {
+    if (m_timer == nullptr) {
+        return false;
+    }
+    if (!m_timerReady) {
+        CurlGlobal& global = CurlGlobal::GetInstance();
+        if (global.m_loop == nullptr || CurlGlobal::LoopStopped()) {
+            return false;
+        }
+        uv_timer_init(global.m_loop, m_timer);
+        m_timer->data = this;
+        m_timerReady = true;
+    }
+    return true;
+}
+
+void CurlConnPool::SetConnInitFunc(std::function<void(std::shared_ptr<CurlConn>)> fn) {
+    m_connInitFunc = std::move(fn);
+}
+
+std::shared_ptr<CurlConn> CurlConnPool::GetConn() {
+    std::shared_ptr<CurlConn> conn;
+    if (!m_freeConns.try_pop(conn) || !conn) {
+        conn = std::make_shared<CurlConn>();
+        conn->InitDefaultCurlOption();
+    }
+    conn->SetRecycled(false);
+    conn->SetShare(m_share);
+    conn->m_pool = weak_from_this();
+    conn->m_poolId = m_id;
+    if (m_connInitFunc) {
+        m_connInitFunc(conn);
+    }
+    return conn;
+}
+
+void CurlConnPool::FreeConn(std::shared_ptr<CurlConn> conn) {
+    if (!conn || conn->IsRecycled()) {
+        return;
+    }
+    conn->Clear();
+    conn->SetRecycled(true);
+    m_freeConns.push(std::move(conn));
+}
+
+std::shared_ptr<CurlShare> CurlConnPool::GetShare() {
+    return m_share;
+}
+
+CURLMcode CurlConnPool::AddConnToMulti(void* easy) {
+    if (m_multi == nullptr || easy == nullptr) {
+        return CURLM_BAD_HANDLE;
+    }
+    return curl_multi_add_handle(m_multi, static_cast<CURL*>(easy));
+}
+
+CURLMcode CurlConnPool::RemoveConnFromMulti(void* easy) {
+    if (m_multi == nullptr || easy == nullptr) {
+        return CURLM_BAD_HANDLE;
+    }
+    return curl_multi_remove_handle(m_multi, static_cast<CURL*>(easy));
+}
+
+CURLMcode CurlConnPool::SocketAction(curl_socket_t s, int evBitmask, int* running) {
+    if (m_multi == nullptr) {
+        return CURLM_BAD_HANDLE;
+    }
+    int local = 0;
+    return curl_multi_socket_action(m_multi, s, evBitmask, running != nullptr ? running : &local);
+}
+
+CURLMcode CurlConnPool::Assign(curl_socket_t s, void* p) {
+    if (m_multi == nullptr) {
+        return CURLM_BAD_HANDLE;
+    }
+    return curl_multi_assign(m_multi, s, p);
+}
+
+void CurlConnPool::StartOnLoop(CurlConn* conn) {
+    if (conn->m_break.load()) {
+        return; // broken off while queued: the break task behind this one completes it
+    }
+    if (m_multi == nullptr || CurlGlobal::LoopStopped()) {
+        conn->OnRequestDone(kPoolGone);
+        return;
+    }
+    if (AddConnToMulti(conn->m_handle) != CURLM_OK) {
+        conn->OnRequestDone(CURLE_FAILED_INIT);
+        return;
+    }
+    conn->m_inMulti = true;
+    conn->m_state.store(CurlConn::kActive);
+    m_active.insert(conn);
+    // Act on libcurl's "now" at once instead of one timer period later; this
+    // is a task, not a libcurl callback, so the multi call is allowed.
+    SocketAction(CURL_SOCKET_TIMEOUT, 0, nullptr);
+    CheckInfo(this);
+}
+
+void CurlConnPool::BreakOnLoop(CurlConn* conn) {
+    if (conn->m_state.load() == CurlConn::kIdle) {
+        return;
+    }
+    if (conn->m_inMulti) {
+        RemoveConnFromMulti(conn->m_handle);
+        conn->m_inMulti = false;
+        m_active.erase(conn);
+    }
+    conn->OnRequestDone(CURLE_ABORTED_BY_CALLBACK);
+}
+
+int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, void* socketp) {
+    auto* pool = static_cast<CurlConnPool*>(userp);
+    auto* ctx = static_cast<CurlContext*>(socketp);
+    if (pool == nullptr || what <= CURL_POLL_NONE) {
+        return 0;
+    }
+    CurlGlobal& global = CurlGlobal::GetInstance();
+    // curl_multi_assign is the one multi call libcurl allows from inside its
+    // socket callback.
+    if (what == CURL_POLL_REMOVE) {
+        if (ctx != nullptr) {
+            pool->m_contexts.erase(ctx);
+            global.DestroyCurlContext(ctx);
+            pool->Assign(s, nullptr);
+        }
+        return 0;
+    }
+    if (what > CURL_POLL_INOUT) {
+        return 0;
+    }
+    if (ctx != nullptr && ctx->stale) {
+        pool->m_contexts.erase(ctx);
+        global.DestroyCurlContext(ctx);
+        ctx = nullptr;
+    }
+    if (ctx == nullptr) {
+        ctx = global.CreateCurlContext(s, pool);
+        if (ctx == nullptr) {
+            return 0;
+        }
+        pool->m_contexts.insert(ctx);
+    }
+    pool->Assign(s, ctx);
+    int events = 0;
+    if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) {
+        events |= UV_READABLE;
+    }
+    if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) {
+        events |= UV_WRITABLE;
+    }
+    uv_poll_start(&ctx->poll, events, UVPerformCallback);
+    return 0;
+}
+
+int CurlConnPool::TimerCallback(CURLM* multi, long timeout_ms, void* userp) {
+    auto* pool = static_cast<CurlConnPool*>(userp);
+    if (pool == nullptr || multi != pool->m_multi || !pool->EnsureTimer()) {
+        return 0;
+    }
+    if (timeout_ms < 0) {
+        uv_timer_stop(pool->m_timer);
+        return 0;
+    }
+    const long delay = timeout_ms == 0 ? kImmediateDelayMs : timeout_ms;
+    uv_timer_start(pool->m_timer, UVOnTimeoutCallback, static_cast<uint64_t>(delay), 0);
+    return 0;
+}
+
+void CurlConnPool::UVOnTimeoutCallback(uv_timer_t* timer) {
+    auto* raw = static_cast<CurlConnPool*>(timer->data);
+    // Held for the whole callback: a task run below may drop every other
+    // reference to this pool.
+    auto pool = raw != nullptr ? raw->weak_from_this().lock() : nullptr;
+    CurlGlobal::RunAllUvThreadTask();
+    if (!pool || pool->m_multi == nullptr) {
+        return;
+    }
+    int running = 0;
+    pool->SocketAction(CURL_SOCKET_TIMEOUT, 0, &running);
+    CheckInfo(pool.get());
+}
+
+void CurlConnPool::UVPerformCallback(uv_poll_t* poll, int status, int events) {
+    auto* ctx = static_cast<CurlContext*>(poll->data);
+    if (ctx == nullptr || ctx->pool == nullptr) {
+        return;
+    }
+    auto pool = ctx->pool->weak_from_this().lock();
+    if (!pool) {
+        return;
+    }
+    int flags = 0;
+    if (status < 0) {
+        // Let libcurl find the socket's error instead of waiting for a time-out.
+        flags |= CURL_CSELECT_ERR;
+    }
+    if ((events & UV_WRITABLE) != 0) {
+        flags |= CURL_CSELECT_OUT;
+    }
+    if ((events & UV_READABLE) != 0) {
+        flags |= CURL_CSELECT_IN;
+    }
+    pool->SocketAction(ctx->socket, flags, nullptr);
+    CheckInfo(pool.get());
+}
+
+void CurlConnPool::CheckInfo(CurlConnPool* pool) {
+    if (pool == nullptr || pool->m_multi == nullptr) {
+        return;
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(pool->m_multi, &left)) {
+        if (msg->msg != CURLMSG_DONE) {
+            continue;
+        }
+        // The message is invalid once its handle is removed: read it first.
+        CURL* easy = msg->easy_handle;
+        CURLcode result = msg->data.result;
+        CurlConn* conn = nullptr;
+        const CURLcode info = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &conn);
+        pool->RemoveConnFromMulti(easy);
+        if (info != CURLE_OK || conn == nullptr) {
+            continue;
+        }
+        conn->m_inMulti = false;
+        pool->m_active.erase(conn);
+        if (conn->m_break.load()) {
+            continue; // the queued break task completes it with 42
+        }
+        if (conn->m_retryFunc && conn->m_retryFunc(conn, result)) {
+            ++conn->m_retryCount;
+            conn->PrepareRetry();
+            if (pool->AddConnToMulti(easy) == CURLM_OK) {
+                conn->m_inMulti = true;
+                pool->m_active.insert(conn);
+                continue;
+            }
+        }
+        conn->OnRequestDone(result);
+    }
+}
+
+} // namespace curlppx

@@ -1,0 +1,263 @@
+#include "EngineTestSupport.h"
+#include "curlppx/CurlShare.h"
+
+#include <filesystem>
+
+using namespace curlppx;
+using namespace enginetest;
+using testsupport::Reply;
+
+namespace {
+
+constexpr size_t kPool = 3;
+
+std::string TestCa() {
+    return testsupport::TestCertPath("ca.pem");
+}
+
+} // namespace
+
+TEST(CurlConnPool, FreedConnectionComesBackClearedAndIsQueuedOnce) {
+    auto pool = CurlGlobal::GetInstance().GetPool(kPool);
+    auto conn = pool->GetConn();
+    CurlConn* first = conn.get();
+    conn->SetURL("http://127.0.0.1:1/x");
+    conn->SetHeader("X-Old", "1");
+    conn->SetNeedRetry(false);
+    pool->FreeConn(conn);
+    EXPECT_TRUE(conn->IsRecycled());
+    pool->FreeConn(conn);
+    conn.reset();
+
+    auto again = pool->GetConn();
+    EXPECT_EQ(first, again.get());
+    EXPECT_FALSE(again->IsRecycled());
+    EXPECT_EQ(0u, again->GetHeader().GetSize());
+    EXPECT_TRUE(again->CheckNeedRetry(CURLE_COULDNT_CONNECT));
+    EXPECT_EQ(kPool, again->GetPoolId());
+    auto other = pool->GetConn();
+    EXPECT_NE(first, other.get()); // the double free queued it only once
+}
+
+TEST(CurlConnPool, InitHookAndSharedSettingsReachEveryConnectionHandedOut) {
+    auto pool = std::make_shared<CurlConnPool>(31);
+    std::atomic<int> hooked{0};
+    pool->SetConnInitFunc([&](std::shared_ptr<CurlConn>) { ++hooked; });
+    pool->GetShare()->ShareUserAgent("engine-test/1");
+    pool->GetShare()->ShareHeader(CurlHeader(CurlConn::Fields{{"X-Shared", "yes"}}));
+    const std::string path = UniquePath();
+    Http().Script(path, {Reply::Json("{}")});
+    auto conn = pool->GetConn();
+    conn->SetURL(Http().BaseUrl() + path.substr(1));
+    auto done = conn->HttpGet();
+    ASSERT_EQ(CURLE_OK, Await(done));
+    const auto seen = RequestsTo(Http(), path);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("engine-test/1", seen[0].Header("User-Agent"));
+    EXPECT_EQ("yes", seen[0].Header("X-Shared"));
+    EXPECT_EQ(1, hooked.load());
+    pool->FreeConn(conn);
+}
+
+TEST(CurlConnPool, PoolsRunTransfersSideBySide) {
+    const std::string path = UniquePath();
+    Reply slow = Reply::Json("late");
+    slow.delay = 300ms;
+    Http().Script(path, {slow});
+    std::vector<std::shared_ptr<CurlConn>> conns;
+    std::vector<std::future<CURLcode>> results;
+    for (size_t id = 40; id < 44; ++id) {
+        conns.push_back(ConnTo(id, Http().BaseUrl() + path.substr(1)));
+        results.push_back(conns.back()->HttpGet());
+    }
+    for (auto& result : results) {
+        EXPECT_EQ(CURLE_OK, Await(result));
+    }
+    for (auto& conn : conns) {
+        EXPECT_EQ("late", conn->GetRespones());
+    }
+}
+
+class TlsTest : public ::testing::Test {
+protected:
+    std::shared_ptr<CurlConn> Verified(const std::string& url) {
+        auto conn = ConnTo(kPool, url);
+        EXPECT_EQ(CURLE_OK, conn->SetCA(std::filesystem::path(TestCa()).wstring()));
+        EXPECT_EQ(CURLE_OK, conn->SetSSLVerify("PEM"));
+        return conn;
+    }
+};
+
+TEST_F(TlsTest, VerificationAcceptsTheRightCaAndRejectsAnother) {
+    const std::string path = UniquePath();
+    Https().Script(path, {Reply::Json("secure")});
+    auto good = Verified(Https().BaseUrl() + path.substr(1));
+    auto ok = good->HttpGet();
+    ASSERT_EQ(CURLE_OK, Await(ok));
+    EXPECT_EQ("secure", good->GetRespones());
+
+    testsupport::TestServer stranger(testsupport::TestServer::Mode::HttpsOtherCa);
+    auto bad = Verified(stranger.BaseUrl());
+    bad->SetNeedRetry(false);
+    auto refused = bad->HttpGet();
+    EXPECT_EQ(CURLE_PEER_FAILED_VERIFICATION, Await(refused));
+    EXPECT_EQ(0u, stranger.RequestCount());
+}
+
+TEST_F(TlsTest, ConnectionsVerifyOnlyWhenAskedToOrWhenTheShareSaysSo) {
+    testsupport::TestServer stranger(testsupport::TestServer::Mode::HttpsOtherCa);
+    stranger.SetDefault(Reply::Json("unchecked"));
+    auto plain = ConnTo(kPool, stranger.BaseUrl());
+    auto done = plain->HttpGet();
+    EXPECT_EQ(CURLE_OK, Await(done)); // the engine's default is no verification
+
+    auto pool = std::make_shared<CurlConnPool>(32);
+    ASSERT_EQ(CURLSHE_OK, pool->GetShare()->ShareCA(std::filesystem::path(TestCa()).wstring()));
+    pool->GetShare()->ShareSSLVerify("PEM");
+    auto shared = pool->GetConn();
+    shared->SetNeedRetry(false);
+    shared->SetURL(stranger.BaseUrl());
+    auto checked = shared->HttpGet();
+    EXPECT_EQ(CURLE_PEER_FAILED_VERIFICATION, Await(checked));
+
+    shared->ClearShare(); // verification off again, no CA
+    auto unchecked = shared->HttpGet();
+    EXPECT_EQ(CURLE_OK, Await(unchecked));
+}
+
+TEST(CurlConnConfig, MethodTextsAndUnknownMethods) {
+    EXPECT_EQ("get", CurlConn::GetMethodStr(static_cast<CurlReqMethod>(9)));
+    EXPECT_EQ("patch", CurlConn::GetMethodStr(CURL_REQ_PATCH));
+    CurlConn conn;
+    EXPECT_EQ(CURLE_UNKNOWN_OPTION, conn.SetMethod(static_cast<CurlReqMethod>(8)));
+    EXPECT_EQ(CURLE_OK, conn.SetMethod(CURL_REQ_OPTIONS));
+}
+
+TEST(CurlConnConfig, UrlsAreParsedWithAGuessedScheme) {
+    CurlConn conn;
+    EXPECT_EQ(CURLE_OK, conn.SetURL("example.test/a"));
+    EXPECT_EQ("http://example.test/a", conn.GetURL());
+    EXPECT_EQ(CURLE_URL_MALFORMAT, conn.SetURL("http://[::1"));
+    EXPECT_EQ("http://example.test/a", conn.GetURL());
+}
+
+TEST(CurlConnConfig, CaOfTheWrongKindIsRefusedWith99) {
+    CurlConn conn;
+    const auto file = std::filesystem::path(TestCa());
+    EXPECT_EQ(99, conn.SetCA(file.parent_path().wstring()));
+    EXPECT_EQ(99, conn.SetCAs(file.wstring()));
+    EXPECT_EQ(99, conn.SetCA(L"/nonexistent/ca.pem"));
+    EXPECT_EQ(CURLE_OK, conn.SetCA(file.wstring()));
+    EXPECT_EQ(CURLE_OK, conn.SetCAs(file.parent_path().wstring()));
+    EXPECT_EQ(CURLE_OK, conn.ClearCA());
+    EXPECT_EQ(99, conn.SetShare(nullptr));
+}
+
+TEST(CurlConnConfig, UrlCodingFallsBackToTheInput) {
+    CurlConn conn;
+    EXPECT_EQ("", conn.UrlEncode(""));
+    EXPECT_EQ("a%20b%2Fc", conn.UrlEncode("a b/c"));
+    EXPECT_EQ("a b/c", conn.UrlUncode("a%20b%2Fc"));
+    EXPECT_EQ("x", conn.UrlUncode("x%00y"));
+    EXPECT_EQ("a%20b", CurlGlobal::UrlEncode("a b"));
+    EXPECT_EQ("a b", CurlGlobal::UrlUncode("a%20b"));
+}
+
+namespace {
+
+struct FieldPacker : CurlConn {
+    using CurlConn::PackageFields;
+};
+
+class WireTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_path = UniquePath();
+        // Long enough for every range the tests ask for: the test server does
+        // not bound a range that starts past the body.
+        Http().Script(m_path, {Reply::Json("{}" + std::string(1022, ' '))});
+        m_conn = ConnTo(kPool, Http().BaseUrl() + m_path.substr(1));
+    }
+    void TearDown() override { CurlGlobal::GetInstance().FreeConn(kPool, m_conn); }
+
+    testsupport::RecordedRequest Send() {
+        auto done = m_conn->HttpGet();
+        EXPECT_EQ(CURLE_OK, Await(done));
+        auto seen = RequestsTo(Http(), m_path);
+        Http().ClearRequests();
+        return seen.empty() ? testsupport::RecordedRequest{} : seen.back();
+    }
+
+    std::string m_path;
+    std::shared_ptr<CurlConn> m_conn;
+};
+
+} // namespace
+
+TEST(CurlConnConfig, FieldsArePackedInKeyOrder) {
+    FieldPacker packer;
+    EXPECT_EQ("a=x%20y&b=2", packer.PackageFields({{"b", "2"}, {"a", "x y"}}, true));
+    EXPECT_EQ("a=x y&b=2", packer.PackageFields({{"b", "2"}, {"a", "x y"}}, false));
+    EXPECT_EQ("", packer.PackageFields({}, true));
+}
+
+TEST_F(WireTest, HeaderObjectReplacesSingleFields) {
+    m_conn->SetHeader("X-First", "1");
+    EXPECT_EQ("1", Send().Header("X-First"));
+    CurlHeader header(CurlConn::Fields{{"X-Second", "2"}});
+    m_conn->SetHeader(header);
+    const auto seen = Send();
+    EXPECT_FALSE(seen.HasHeader("X-First"));
+    EXPECT_EQ("2", seen.Header("X-Second"));
+    m_conn->ClearHeader();
+    EXPECT_FALSE(Send().HasHeader("X-Second"));
+}
+
+TEST_F(WireTest, RangesUserAgentAndBearerReachTheServer) {
+    m_conn->SetRange(0, 499);
+    EXPECT_EQ("bytes=0-499", Send().Header("Range"));
+    m_conn->SetRange(500, 500);
+    EXPECT_EQ("bytes=500-", Send().Header("Range"));
+    m_conn->ClearRange();
+    m_conn->SetUserAgent("agent/2");
+    m_conn->OauthByBearer("tkn");
+    auto seen = Send();
+    EXPECT_FALSE(seen.HasHeader("Range"));
+    EXPECT_EQ("agent/2", seen.Header("User-Agent"));
+    EXPECT_EQ("Bearer tkn", seen.Header("Authorization"));
+    m_conn->OauthClear();
+    m_conn->ClearUserAgent();
+    seen = Send();
+    EXPECT_FALSE(seen.HasHeader("Authorization"));
+    EXPECT_FALSE(seen.HasHeader("User-Agent"));
+}
+
+TEST_F(WireTest, AGetAfterOtherMethodsIsAPlainGet) {
+    auto deleted = m_conn->HttpDelete();
+    ASSERT_EQ(CURLE_OK, Await(deleted));
+    auto patched = m_conn->HttpPatch(std::string("{}"));
+    ASSERT_EQ(CURLE_OK, Await(patched));
+    auto head = m_conn->HttpHead();
+    ASSERT_EQ(CURLE_OK, Await(head));
+    Http().ClearRequests();
+    const auto seen = Send();
+    EXPECT_EQ("GET", seen.method);
+    EXPECT_EQ("", seen.body);
+    EXPECT_EQ(1024u, m_conn->GetRespones().size());
+}
+
+TEST_F(WireTest, ACopyRunsItsOwnRequestsAndLeavesTheSourceIntact) {
+    m_conn->SetHeader("X-Copied", "yes");
+    {
+        CurlConn copy(*m_conn);
+        auto done = copy.HttpGet();
+        ASSERT_EQ(CURLE_OK, Await(done));
+        EXPECT_EQ(1024u, copy.GetRespones().size());
+        EXPECT_EQ("", m_conn->GetRespones());
+    }
+    const auto seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("yes", seen[0].Header("X-Copied"));
+    Http().ClearRequests();
+    EXPECT_EQ("yes", Send().Header("X-Copied"));
+}

@@ -1,0 +1,336 @@
+#include "EngineTestSupport.h"
+#include "support/LogCapture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace curlppx;
+using namespace enginetest;
+using testsupport::Reply;
+
+namespace {
+
+constexpr size_t kPool = 1;
+
+struct MethodCase {
+    std::string name;
+    std::function<std::future<CURLcode>(CurlConn&)> future;
+    std::function<void(CurlConn&, CurlConn::DoneFunc)> callback;
+    std::string method;
+    std::string body;        // what the server must receive
+    std::string contentType; // "" when the request sends none of its own
+    bool hasResponseBody;
+};
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const MethodCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const CurlConn::Fields kFields{{"name", "a b"}, {"id", "7"}};
+const std::string kEncodedFields = "id=7&name=a%20b";
+const std::string kForm = "x-www-form-urlencoded; charset=utf-8";
+const std::string kJson = "{\"x\":1}";
+
+std::vector<MethodCase> Cases() {
+    return {
+        {"Get", [](CurlConn& c) { return c.HttpGet(); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) { c.HttpGet(std::move(cb)); }, "GET", "", "", true},
+        {"PostFields", [](CurlConn& c) { return c.HttpPost(kFields, true); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) { c.HttpPost(kFields, std::move(cb), true); },
+         "POST", kEncodedFields, kForm, true},
+        {"PostString", [](CurlConn& c) { return c.HttpPost(kJson, "application/json"); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) {
+             c.HttpPost(kJson, std::move(cb), "application/json");
+         },
+         "POST", kJson, "application/json", true},
+        {"PutFields", [](CurlConn& c) { return c.HttpPut(kFields, true); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) { c.HttpPut(kFields, std::move(cb), true); }, "PUT",
+         kEncodedFields, kForm, true},
+        {"PutString", [](CurlConn& c) { return c.HttpPut(kJson, "application/json"); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) {
+             c.HttpPut(kJson, std::move(cb), "application/json");
+         },
+         "PUT", kJson, "application/json", true},
+        {"PatchFields", [](CurlConn& c) { return c.HttpPatch(kFields, false); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) { c.HttpPatch(kFields, std::move(cb), false); },
+         "PATCH", "id=7&name=a b", kForm, true},
+        {"PatchString", [](CurlConn& c) { return c.HttpPatch(kJson, "application/json"); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) {
+             c.HttpPatch(kJson, std::move(cb), "application/json");
+         },
+         "PATCH", kJson, "application/json", true},
+        {"Delete", [](CurlConn& c) { return c.HttpDelete(); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) { c.HttpDelete(std::move(cb)); }, "DELETE", "", "",
+         true},
+        {"Head", [](CurlConn& c) { return c.HttpHead(); },
+         [](CurlConn& c, CurlConn::DoneFunc cb) { c.HttpHead(std::move(cb)); }, "HEAD", "", "",
+         false},
+    };
+}
+
+class MethodTest : public ::testing::TestWithParam<MethodCase> {
+protected:
+    void SetUp() override {
+        m_path = UniquePath();
+        m_conn = ConnTo(kPool, Https().BaseUrl() + m_path.substr(1));
+        ASSERT_TRUE(m_conn);
+    }
+    void TearDown() override { CurlGlobal::GetInstance().FreeConn(kPool, m_conn); }
+
+    void ExpectServerSaw(size_t count) {
+        const auto seen = RequestsTo(Https(), m_path);
+        ASSERT_EQ(count, seen.size());
+        for (const auto& request : seen) {
+            EXPECT_EQ(GetParam().method, request.method);
+            EXPECT_EQ(GetParam().body, request.body);
+            if (!GetParam().contentType.empty()) {
+                EXPECT_EQ(GetParam().contentType, request.Header("Content-Type"));
+            }
+        }
+    }
+
+    std::string m_path;
+    std::shared_ptr<CurlConn> m_conn;
+};
+
+} // namespace
+
+TEST_P(MethodTest, FutureCompletesWithTheReplyTheServerWasAskedFor) {
+    Reply reply = Reply::Json("{\"ok\":true}");
+    reply.headers = {{"X-Reply", "v1"}};
+    Https().Script(m_path, {reply});
+
+    auto done = GetParam().future(*m_conn);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(200, m_conn->GetResCode());
+    EXPECT_EQ(GetParam().hasResponseBody ? "{\"ok\":true}" : "", m_conn->GetRespones());
+    EXPECT_EQ("v1", m_conn->GetResHeader()["X-Reply"]);
+    EXPECT_EQ(0, m_conn->GetRetryCount());
+    EXPECT_GT(m_conn->GetReqTotalTime(), 0);
+    ExpectServerSaw(1);
+}
+
+TEST_P(MethodTest, CallbackIsCalledOnceOffTheCallerAndLoopThreads) {
+    Https().Script(m_path, {Reply::Json("{}")});
+    Completion completion;
+    GetParam().callback(*m_conn, completion.Callback());
+    ASSERT_TRUE(completion.WaitFor(1));
+    EXPECT_EQ(std::vector<CURLcode>{CURLE_OK}, completion.Codes());
+    EXPECT_NE(std::this_thread::get_id(), completion.Threads()[0]);
+
+    // A later request on the same connection must not call the old callback.
+    auto again = GetParam().future(*m_conn);
+    ASSERT_EQ(CURLE_OK, Await(again));
+    EXPECT_EQ(1u, completion.Codes().size());
+    ExpectServerSaw(2);
+}
+
+TEST_P(MethodTest, HttpErrorStatusCompletesWithoutRetry) {
+    EngineLog log(CURL_LOG_ERROR);
+    Https().Script(m_path, {Reply::Status(500, "boom")});
+    auto done = GetParam().future(*m_conn);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(500, m_conn->GetResCode());
+    EXPECT_EQ(0, m_conn->GetRetryCount());
+    ExpectServerSaw(1);
+    // A failed request that keeps its body in memory is logged once.
+    EXPECT_EQ(GetParam().hasResponseBody ? 1u : 0u, log.Count("errCode=0 and httpCode=500"));
+}
+
+TEST_P(MethodTest, RefusedConnectionIsTriedFourTimes) {
+    testsupport::LogCapture trace;
+    ASSERT_EQ(CURLE_OK, m_conn->SetURL("http://127.0.0.1:" +
+                                       std::to_string(testsupport::RefusedPort()) + "/x"));
+    auto done = GetParam().future(*m_conn);
+    EXPECT_EQ(CURLE_COULDNT_CONNECT, Await(done));
+    EXPECT_EQ(3, m_conn->GetRetryCount());
+    const std::string func = "curlppx::CurlConn::InitDefaultRetryCallback::<lambda_1>::operator ()";
+    EXPECT_EQ(3u, trace.Count(func, "DoRetryCallback errCode: 7, isNeedRetry: true"));
+    EXPECT_EQ(1u, trace.Count(func, "DoRetryCallback errCode: 7, isNeedRetry: false"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, MethodTest, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return info.param.name; });
+
+namespace {
+
+class RequestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_path = UniquePath();
+        m_conn = ConnTo(kPool, Http().BaseUrl() + m_path.substr(1));
+        ASSERT_TRUE(m_conn);
+    }
+    void TearDown() override { CurlGlobal::GetInstance().FreeConn(kPool, m_conn); }
+
+    std::string TempFile(const std::string& content) {
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("upload-" + std::to_string(::getpid()) + m_path.substr(1));
+        std::ofstream(path, std::ios::binary) << content;
+        m_files.push_back(path);
+        return path.string();
+    }
+
+    ~RequestTest() override {
+        for (const auto& file : m_files) {
+            std::filesystem::remove(file);
+        }
+    }
+
+    std::string m_path;
+    std::shared_ptr<CurlConn> m_conn;
+    std::vector<std::filesystem::path> m_files;
+};
+
+std::string Pattern(size_t size) {
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        out[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(RequestTest, DownloadHandsEveryByteToTheSinkAndKeepsNoBody) {
+    const std::string body = Pattern(300 * 1024);
+    Http().Script(m_path, {Reply::Json(body)});
+    std::string sink;
+    auto done = m_conn->HttpDownload(
+        [](char* data, size_t size, size_t count, void* user) {
+            static_cast<std::string*>(user)->append(data, size * count);
+            return size * count;
+        },
+        &sink);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(body, sink);
+    EXPECT_EQ("", m_conn->GetRespones());
+}
+
+TEST_F(RequestTest, SinkTakingLessThanOfferedEndsTheDownloadWithAWriteError) {
+    Http().Script(m_path, {Reply::Json(Pattern(1024))});
+    m_conn->SetNeedRetry(false);
+    auto done =
+        m_conn->HttpDownload([](char*, size_t, size_t, void*) { return size_t{0}; }, nullptr);
+    EXPECT_EQ(CURLE_WRITE_ERROR, Await(done));
+}
+
+TEST_F(RequestTest, FileUploadStartsAtTheOffset) {
+    Http().Script(m_path, {Reply::Json("stored")});
+    auto done = m_conn->HttpUpload(std::filesystem::path(TempFile("0123456789")).wstring(), 4);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ("stored", m_conn->GetRespones());
+    const auto seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("POST", seen[0].method);
+    EXPECT_EQ("456789", seen[0].body);
+}
+
+TEST_F(RequestTest, UnreadableUploadFileIsReadyAtOnceWith37) {
+    auto missing = m_conn->HttpUpload(L"/nonexistent/upload.bin", 0);
+    ASSERT_EQ(std::future_status::ready, missing.wait_for(0s));
+    EXPECT_EQ(CURLE_FILE_COULDNT_READ_FILE, missing.get());
+    auto pastEnd = m_conn->HttpUpload(std::filesystem::path(TempFile("abc")).wstring(), 10);
+    EXPECT_EQ(CURLE_FILE_COULDNT_READ_FILE, Await(pastEnd));
+    EXPECT_TRUE(RequestsTo(Http(), m_path).empty());
+}
+
+TEST_F(RequestTest, CallbackUploadSendsWhatTheSourceGives) {
+    Http().Script(m_path, {Reply::Json("ok")});
+    struct Source {
+        std::string data;
+        size_t sent = 0;
+    } source{Pattern(70000)};
+    auto done = m_conn->HttpUpload(
+        static_cast<int64_t>(source.data.size()),
+        [](char* buffer, size_t size, char*, void* user) {
+            auto* src = static_cast<Source*>(user);
+            const size_t n = std::min(size * 1, src->data.size() - src->sent);
+            src->data.copy(buffer, n, src->sent);
+            src->sent += n;
+            return n;
+        },
+        &source);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    const auto seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(source.data, seen[0].body);
+}
+
+TEST_F(RequestTest, HeaderLinesAreTrimmedAndOnlyNameValuePairsKept) {
+    const auto feed = [&](std::string line) {
+        return CurlConn::HeaderCallback(line.data(), 1, line.size(), m_conn.get());
+    };
+    EXPECT_EQ(17u, feed("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(19u, feed(" \tX-Name :  va l \r\n"));
+    EXPECT_EQ(8u, feed("Empty:\r\n"));
+    EXPECT_EQ(9u, feed("Blank: \r\n"));
+    EXPECT_EQ(6u, feed("NoSep\n"));
+    EXPECT_EQ(2u, feed("\r\n"));
+    EXPECT_EQ(0u, CurlConn::HeaderCallback(nullptr, 1, 3, m_conn.get()));
+    EXPECT_EQ((std::map<std::string, std::string>{{"X-Name", "va l"}}), m_conn->GetResHeader());
+    feed("X-Name: second\r\n");
+    EXPECT_EQ("second", m_conn->GetResHeader()["X-Name"]);
+    EXPECT_EQ(0u, m_conn->GetResHeader().count("x-name"));
+}
+
+TEST_F(RequestTest, ProgressReportsFractionsUpToOneAndASpeed) {
+    Reply reply = Reply::Json(Pattern(64 * 1024));
+    reply.fault = Reply::Fault::Trickle;
+    reply.trickleChunk = 8 * 1024;
+    reply.trickleInterval = 30ms;
+    Http().Script(m_path, {reply});
+
+    std::mutex mutex;
+    std::vector<double> fractions;
+    int64_t bestSpeed = 0;
+    ASSERT_EQ(CURLE_OK, m_conn->ProgressEnable(true));
+    m_conn->SetProgressCB([&](double dl, double ul, int64_t dlSpeed, int64_t) {
+        std::lock_guard lock(mutex);
+        fractions.push_back(dl);
+        bestSpeed = std::max(bestSpeed, dlSpeed);
+        EXPECT_EQ(0.0, ul);
+    });
+    auto done = m_conn->HttpGet();
+    ASSERT_EQ(CURLE_OK, Await(done));
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(fractions.empty());
+    for (size_t i = 0; i < fractions.size(); ++i) {
+        EXPECT_GE(fractions[i], 0.0);
+        EXPECT_LE(fractions[i], 1.0);
+        if (i > 0) {
+            EXPECT_GE(fractions[i], fractions[i - 1]);
+        }
+    }
+    EXPECT_EQ(1.0, fractions.back());
+    EXPECT_GT(bestSpeed, 0);
+    EXPECT_GT(m_conn->GetDownloadSpeed(), 0);
+}
+
+TEST_F(RequestTest, ProgressWithUnknownTotalReportsAZeroFraction) {
+    std::vector<double> seen;
+    m_conn->ProgressEnable(true);
+    m_conn->SetProgressCB([&](double dl, double, int64_t, int64_t) { seen.push_back(dl); });
+    EXPECT_EQ(CURL_PROGRESSFUNC_CONTINUE, CurlConn::ProgressCallback(m_conn.get(), 0, 10, 0, 0));
+    EXPECT_EQ(std::vector<double>{0.0}, seen);
+    EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, CurlConn::ProgressCallback(nullptr, 0, 0, 0, 0));
+    // Turning progress off drops the callback as well.
+    m_conn->ProgressEnable(false);
+    CurlConn::ProgressCallback(m_conn.get(), 10, 10, 0, 0);
+    EXPECT_EQ(1u, seen.size());
+}
+
+TEST_F(RequestTest, EmptyUrlCompletesWithAnErrorInsteadOfHanging) {
+    EngineLog log(CURL_LOG_ERROR);
+    auto conn = CurlGlobal::GetInstance().GetConn(kPool);
+    auto done = conn->HttpGet();
+    EXPECT_EQ(CURLE_URL_MALFORMAT, Await(done));
+    Completion completion;
+    conn->HttpHead(completion.Callback());
+    ASSERT_TRUE(completion.WaitFor(1));
+    EXPECT_EQ(std::vector<CURLcode>{CURLE_URL_MALFORMAT}, completion.Codes());
+    EXPECT_EQ(2u, log.Count("url is empty!"));
+    CurlGlobal::GetInstance().FreeConn(kPool, conn);
+}

@@ -1,0 +1,158 @@
+#include "EngineTestSupport.h"
+#include "curlppx/detail/Network.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace curlppx;
+using namespace enginetest;
+
+TEST(CurlGlobal, UrlErrorNamesCoverTheTableAndNothingBeyond) {
+    EXPECT_EQ("CURLUE_OK", CurlGlobal::GetErrStr(CURLUE_OK));
+    EXPECT_EQ("CURLUE_NO_FRAGMENT", CurlGlobal::GetErrStr(static_cast<CURLUcode>(17)));
+    EXPECT_EQ("CURLUE_UNKNOWN", CurlGlobal::GetErrStr(static_cast<CURLUcode>(18)));
+    EXPECT_EQ("CURLUE_UNKNOWN", CurlGlobal::GetErrStr(static_cast<CURLUcode>(-1)));
+}
+
+TEST(CurlGlobal, StartsOnceWithALoopAndReportsItsInitialisation) {
+    auto& global = CurlGlobal::GetInstance();
+    EXPECT_TRUE(global.HasInit(nullptr));
+    const char* text = nullptr;
+    EXPECT_TRUE(global.HasInit(&text));
+    EXPECT_STREQ(curl_easy_strerror(CURLE_OK), text);
+    EXPECT_TRUE(global.HasProtocol("http"));
+    EXPECT_FALSE(global.HasProtocol("HTTP"));
+    EXPECT_TRUE(global.CheckFeatures(CURL_VERSION_SSL));
+    EXPECT_EQ(23u, CurlGlobal::GetStandByDns().size());
+    EXPECT_TRUE(CurlGlobal::GetQxClientMode().empty());
+}
+
+TEST(CurlGlobal, OnePoolPerIdEvenWhenThreadsRaceForANewId) {
+    auto& global = CurlGlobal::GetInstance();
+    constexpr int kThreads = 8;
+    std::vector<std::shared_ptr<CurlConnPool>> seen(kThreads);
+    std::promise<void> go;
+    auto start = go.get_future().share();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            start.wait();
+            seen[i] = global.GetPool(4242);
+        });
+    }
+    go.set_value();
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (const auto& pool : seen) {
+        ASSERT_TRUE(pool);
+        EXPECT_EQ(seen[0].get(), pool.get());
+    }
+    EXPECT_NE(seen[0].get(), global.GetPool(4243).get());
+}
+
+TEST(CurlGlobal, TasksRunOnTheLoopThreadInQueueOrder) {
+    constexpr int kTasks = 200;
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+    std::promise<void> done;
+    for (int i = 0; i < kTasks; ++i) {
+        CurlGlobal::RunAtUvThread([&, i] {
+            order.push_back(i);
+            threads.push_back(std::this_thread::get_id());
+            if (i == kTasks - 1) {
+                done.set_value();
+            }
+        });
+    }
+    ASSERT_EQ(std::future_status::ready, done.get_future().wait_for(kBound));
+    ASSERT_EQ(static_cast<size_t>(kTasks), order.size());
+    for (int i = 0; i < kTasks; ++i) {
+        EXPECT_EQ(i, order[i]);
+        EXPECT_EQ(threads[0], threads[i]);
+    }
+    EXPECT_NE(std::this_thread::get_id(), threads[0]);
+    EXPECT_FALSE(CurlGlobal::IsLoopThread());
+}
+
+TEST(CurlGlobal, TaskQueuedFromATaskRunsInTheSameDrainOrLater) {
+    std::promise<bool> inner;
+    CurlGlobal::RunAtUvThread(
+        [&] { CurlGlobal::RunAtUvThread([&] { inner.set_value(CurlGlobal::IsLoopThread()); }); });
+    auto result = inner.get_future();
+    ASSERT_EQ(std::future_status::ready, result.wait_for(kBound));
+    EXPECT_TRUE(result.get());
+}
+
+TEST(CurlGlobal, LogHookSeesOnlyLevelsUpToTheSetLevel) {
+    {
+        EngineLog log(CURL_LOG_NONE);
+        CurlUrl url;
+        url.GetQuery(); // a level 2 failure
+        EXPECT_TRUE(log.Lines().empty());
+    }
+    EngineLog log(CURL_LOG_ERROR);
+    CurlUrl("http://h/").GetQuery();
+    ASSERT_EQ(1u, log.Count("CURLUE_NO_QUERY"));
+    EXPECT_EQ(CURL_LOG_ERROR, log.Lines()[0].level);
+    EXPECT_EQ("curlppx::CurlUrl::GetUrlPart", log.Lines()[0].func);
+    EXPECT_EQ(static_cast<size_t>(-1), log.Lines()[0].poolId);
+}
+
+TEST(CurlGlobal, WideSettingsAreCopiesThatAnyThreadMaySet) {
+    const auto old = CurlGlobal::GetCurrentAt();
+    std::thread writer([] { CurlGlobal::SetCurrentAt(L"token-a"); });
+    writer.join();
+    EXPECT_EQ(L"token-a", CurlGlobal::GetCurrentAt());
+    CurlGlobal::SetCurrentAt(old);
+}
+
+class NetworkKindTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = std::filesystem::temp_directory_path() /
+                 ("netkind-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_root);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_root); }
+
+    void Interface(const std::string& name, const std::string& state, const std::string& type,
+                   bool wireless) {
+        const auto dir = m_root / name;
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "operstate") << state << "\n";
+        std::ofstream(dir / "type") << type << "\n";
+        if (wireless) {
+            std::filesystem::create_directories(dir / "wireless");
+        }
+    }
+
+    std::wstring Kind(const std::vector<std::string>& names) {
+        return detail::NetworkKind(names, m_root.string());
+    }
+
+    std::filesystem::path m_root;
+};
+
+TEST_F(NetworkKindTest, FirstUpAdapterDecidesBetweenWireAndWifi) {
+    Interface("lo", "unknown", "772", false);
+    Interface("eth0", "up", "1", false);
+    Interface("wlan0", "up", "1", true);
+    EXPECT_EQ(L"wire", Kind({"lo", "eth0", "wlan0"}));
+    EXPECT_EQ(L"Wifi", Kind({"lo", "wlan0", "eth0"}));
+}
+
+TEST_F(NetworkKindTest, DownAndOtherAdaptersGiveNothing) {
+    Interface("lo", "unknown", "772", false);
+    Interface("eth0", "down", "1", false);
+    Interface("wlan0", "dormant", "1", true);
+    Interface("tun0", "up", "65534", false);
+    EXPECT_EQ(L"", Kind({"lo", "eth0", "wlan0", "tun0", "missing0"}));
+}
+
+TEST(CurlGlobal, NetworkOfThisHostIsOneOfTheThreeAnswers) {
+    const auto kind = CurlGlobal::GetNetwork();
+    EXPECT_TRUE(kind.empty() || kind == L"wire" || kind == L"Wifi");
+}
