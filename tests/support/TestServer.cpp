@@ -300,7 +300,12 @@ void TestServer::Impl::Handle(const httplib::Request& req, httplib::Response& re
         switch (reply.fault) {
         case Reply::Fault::None:
             provider = [body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                return sink.write(body->data() + offset, std::min(length, kWriteSlice));
+                // cpp-httplib passes a client's Range through unchecked.
+                if (offset >= body->size()) {
+                    return false;
+                }
+                length = std::min({length, kWriteSlice, body->size() - offset});
+                return sink.write(body->data() + offset, length);
             };
             break;
         case Reply::Fault::DropMidBody:
@@ -314,10 +319,11 @@ void TestServer::Impl::Handle(const httplib::Request& req, httplib::Response& re
             const auto interval = reply.trickleInterval;
             provider = [this, body, chunk, interval](std::size_t offset, std::size_t length,
                                                      httplib::DataSink& sink) {
-                if (offset > 0 && !Pause(interval)) {
+                if (offset >= body->size() || (offset > 0 && !Pause(interval))) {
                     return false;
                 }
-                return sink.write(body->data() + offset, std::min(length, chunk));
+                return sink.write(body->data() + offset,
+                                  std::min({length, chunk, body->size() - offset}));
             };
             break;
         }

@@ -150,6 +150,11 @@ TEST(TestServer, FaultsShapeTheBody) {
     EXPECT_EQ(large.code, CURLE_OK);
     EXPECT_TRUE(large.body == big) << "got " << large.body.size() << " bytes";
     EXPECT_STREQ(type, "application/json");
+
+    // A range past the end must never read past the scripted body.
+    const auto past = Fetch(server.BaseUrl() + "trickle",
+                            [](CURL* c) { curl_easy_setopt(c, CURLOPT_RANGE, "100-"); });
+    EXPECT_TRUE(past.body.empty()) << past.body.size();
 }
 
 TEST(TestServer, OnlyTheTestCaServerPassesVerification) {
