@@ -79,10 +79,17 @@ DeviceIntfZEQ::DeviceIntfZEQ() {
 DeviceIntfZEQ::~DeviceIntfZEQ() = default;
 
 bool DeviceIntfZEQ::GetUserDataStatisInfo(DiskStatisInfo& info) {
+    std::string reply;
+    return DeviceCall(Scribo::subDevice, "DeviceIntfZEQ::GetUserDataStatisInfo")
+               .Send(HttpReqZEQ::HTTP_GET, "account/userDataStatisInfo", {}, {},
+                     "get device disk statistics info", reply) &&
+           ParseUserDataStatisRsp(reply, info);
+}
+
+bool DeviceIntfZEQ::ParseUserDataStatisRsp(const std::string& reply, DiskStatisInfo& info) {
     const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetUserDataStatisInfo");
     Json::Value root;
-    if (!call.Get("account/userDataStatisInfo", {}, "get device disk statistics info",
-                  "http get device disk statistics info", root)) {
+    if (!call.CheckReply(reply, "http get device disk statistics info", root)) {
         return false;
     }
     FillDiskStatisInfo(root, info);
@@ -90,9 +97,17 @@ bool DeviceIntfZEQ::GetUserDataStatisInfo(DiskStatisInfo& info) {
 }
 
 bool DeviceIntfZEQ::GetDeviceInfo(DeviceInfo& info) {
+    std::string reply;
+    return DeviceCall(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceInfo")
+               .Send(HttpReqZEQ::HTTP_GET, "cfg/system/device_info", {}, {}, "get device info",
+                     reply) &&
+           ParseDeviceInfoRsp(reply, info);
+}
+
+bool DeviceIntfZEQ::ParseDeviceInfoRsp(const std::string& reply, DeviceInfo& info) {
     const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceInfo");
     Json::Value root;
-    if (!call.Get("cfg/system/device_info", {}, "get device info", "http get device info", root)) {
+    if (!call.CheckReply(reply, "http get device info", root)) {
         return false;
     }
     FillDeviceInfo(root.get("body", Json::Value()), info);
@@ -102,15 +117,19 @@ bool DeviceIntfZEQ::GetDeviceInfo(DeviceInfo& info) {
 std::vector<DiskStatusInfo> DeviceIntfZEQ::GetDiskStatusInfo() {
     const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDiskStatusInfo");
     std::string reply;
-    std::vector<DiskStatusInfo> slots;
     if (!call.Send(HttpReqZEQ::HTTP_GET, "devmanage/diskChange", {}, {}, "get disk info", reply)) {
-        return slots;
+        return {};
     }
+    return ParseDiskStatusRsp(reply);
+}
+
+std::vector<DiskStatusInfo> DeviceIntfZEQ::ParseDiskStatusRsp(const std::string& reply) {
     // No envelope here: whatever parses is read, and a root that is not an
     // object (an array, say) simply has no slot list.
     Json::Value root;
     JsonUtil::StringToCppJsonObj(reply, root);
     const Json::Value changes = JsonUtil::GetJsonArrayValFromJson(root, "diskChangeInfo");
+    std::vector<DiskStatusInfo> slots;
     for (const Json::Value& entry : changes) {
         slots.push_back(FillDiskStatusInfo(entry));
     }
@@ -118,12 +137,15 @@ std::vector<DiskStatusInfo> DeviceIntfZEQ::GetDiskStatusInfo() {
 }
 
 bool DeviceIntfZEQ::GetDeviceUserListInfo(std::vector<DeviceUserInfo>& users) {
-    const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceUserListInfo");
     std::string reply;
-    if (!call.Send(HttpReqZEQ::HTTP_GET, "account/userManageInfo", {}, {}, "get user list info",
-                   reply)) {
-        return false;
-    }
+    return DeviceCall(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceUserListInfo")
+               .Send(HttpReqZEQ::HTTP_GET, "account/userManageInfo", {}, {}, "get user list info",
+                     reply) &&
+           ParseUserListRsp(reply, users);
+}
+
+bool DeviceIntfZEQ::ParseUserListRsp(const std::string& reply, std::vector<DeviceUserInfo>& users) {
+    const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceUserListInfo");
     // This reply is a bare array, not the usual envelope.
     Json::Value root;
     if (!JsonUtil::StringToCppJsonObj(reply, root)) {
