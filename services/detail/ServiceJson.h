@@ -5,6 +5,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,18 @@ inline Json::Value JsonInt64(std::int64_t number) {
 }
 
 // Calls fill for each element of the array under key that is an object;
-// null and other elements are skipped.
+// null and other elements are skipped. The array is walked where it lies:
+// a copy of a page of thousands of objects doubled the reply step's time
+// and peak memory.
 template <typename Fill> void ForEachObject(const Json::Value& parent, const char* key, Fill fill) {
-    for (const Json::Value& element : JsonUtil::GetJsonArrayValFromJson(parent, key)) {
+    if (!parent.isObject()) {
+        return;
+    }
+    const Json::Value* array = parent.find(key, key + std::strlen(key));
+    if (array == nullptr || !array->isArray()) {
+        return;
+    }
+    for (const Json::Value& element : *array) {
         if (element.isObject()) {
             fill(element);
         }
