@@ -192,8 +192,9 @@ std::wstring DeviceIntfZEQ::DownloadZEQCopyright() {
     strategy.SetUrl(baseUrl + "html/copyright.html?usb=true");
     strategy.SetHttpRequestMethod(VEXA_HTTP_GET);
     // Lines of the generic service are forwarded, marked as not the library's own.
-    const int line = __LINE__;
-    strategy.SetLogFunction([line](const std::string& message) {
+    // A constant needs no capture (clang warns about one).
+    static constexpr int line = __LINE__;
+    strategy.SetLogFunction([](const std::string& message) {
         Scribo::Output(Scribo::subSetting, Scribo::LOG_NET, line, kFunction, message, false);
     });
     strategy.SetHeaders({{"Cookie", "ID=" + cookieId}, {"Token", token}});

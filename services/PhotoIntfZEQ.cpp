@@ -2,10 +2,10 @@
 
 #include "core/DeviceCall.h"
 #include "core/HttpReqZEQ.h"
+#include "core/SourceLocation.h"
 #include "services/detail/GalleryReply.h"
 
 #include <memory>
-#include <source_location>
 #include <string_view>
 #include <utility>
 
@@ -22,7 +22,7 @@ using servicejson::Text;
 namespace {
 
 DeviceCall PhotoCall(std::string_view name,
-                     std::source_location where = std::source_location::current()) {
+                     httplib::SourceLocation where = httplib::SourceLocation::current()) {
     return DeviceCall(Scribo::subGallery, std::string("PhotoIntfZEQ::").append(name), where);
 }
 
