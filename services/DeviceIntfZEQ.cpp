@@ -25,10 +25,13 @@ void FillDiskStatisInfo(const Json::Value& root, DiskStatisInfo& info) {
     info.singleUsage = GetInt64ValFromJson(root, "singleUsage", 0);
     info.doubleUsage = GetInt64ValFromJson(root, "doubleUsage", 0);
     // The device's own "usedSize" is not trusted: the shares are summed and
-    // capped at the capacity as reported, before that is clamped.
-    const std::int64_t used =
-        std::min(info.userUsage + info.membersUsage + info.publicUsage, info.totalSize);
-    info.usedSize = std::max<std::int64_t>(used, 0);
+    // capped at the capacity as reported, before that is clamped. The sum is
+    // taken in 128 bits, as three 64-bit shares from a reply can overflow 64.
+    __extension__ typedef __int128 WideSum;
+    const WideSum sum = static_cast<WideSum>(info.userUsage) + info.membersUsage + info.publicUsage;
+    const WideSum used = std::min<WideSum>(sum, info.totalSize);
+    // At most totalSize when above 0, so it fits.
+    info.usedSize = used > 0 ? static_cast<std::int64_t>(used) : 0;
     info.totalSize = std::max<std::int64_t>(info.totalSize, 0);
 }
 
