@@ -1,5 +1,6 @@
 #include "core/JsonUtil.h"
 
+#include "core/detail/JsonMember.h"
 #include "platform/Scribo.h"
 
 #include <json/reader.h>
@@ -21,11 +22,6 @@ const Json::Value* Member(const Json::Value& value, const std::string& key) {
         return nullptr;
     }
     return value.find(key.data(), key.data() + key.size());
-}
-
-const Json::Value* StringMember(const Json::Value& value, const std::string& key) {
-    const Json::Value* member = Member(value, key);
-    return member != nullptr && member->isString() ? member : nullptr;
 }
 
 // Signed 32-bit decimal with leading blanks and a sign; trailing text is
@@ -80,8 +76,7 @@ std::string CppJsonToString(const Json::Value& value) {
 }
 
 std::string GetStrValFromJson(const Json::Value& value, const std::string& key) {
-    const Json::Value* member = StringMember(value, key);
-    return member != nullptr ? member->asString() : std::string{};
+    return jsonmember::Text(Member(value, key));
 }
 
 Json::Value GetJsonArrayValFromJson(const Json::Value& value, const std::string& key) {
@@ -106,14 +101,7 @@ int GetInt32ValFromJson(const Json::Value& value, const std::string& key, int de
 
 std::int64_t GetInt64ValFromJson(const Json::Value& value, const std::string& key,
                                  std::int64_t defaultValue) {
-    const Json::Value* member = Member(value, key);
-    if (member == nullptr) {
-        return defaultValue;
-    }
-    if (member->isString()) {
-        return std::strtoll(member->asCString(), nullptr, 10);
-    }
-    return member->isInt64() ? member->asInt64() : defaultValue;
+    return jsonmember::Int64(Member(value, key), defaultValue);
 }
 
 unsigned int GetUint32ValFromJson(const Json::Value& value, const std::string& key,
@@ -159,3 +147,21 @@ bool GetBoolValFromJson(const Json::Value& value, const std::string& key) {
 }
 
 } // namespace JsonUtil
+
+namespace jsonmember {
+
+std::int64_t Int64(const Json::Value* member, std::int64_t defaultValue) {
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        return std::strtoll(member->asCString(), nullptr, 10);
+    }
+    return member->isInt64() ? member->asInt64() : defaultValue;
+}
+
+std::string Text(const Json::Value* member) {
+    return member != nullptr && member->isString() ? member->asString() : std::string{};
+}
+
+} // namespace jsonmember

@@ -80,6 +80,9 @@ struct ReplyStepAccess {
                                   HttpPostRspCode* code) {
         return PhotoIntfZEQ::Instance().ParseRcvrBinFilesAsyncRsp(reply, taskId, code);
     }
+    static void FillGalleryModel(GalleryModel& model, const Json::Value& value) {
+        PhotoIntfZEQ::Instance().FillGalleryModel(model, value);
+    }
     static bool QueryBinFiles(const std::string& reply, BinQueryInfo& info) {
         return PhotoIntfZEQ::Instance().ParseQueryBinFilesRsp(reply, info);
     }
