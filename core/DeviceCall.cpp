@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-DeviceCall::DeviceCall(Scribo::ModuleType module, std::string function, std::source_location where)
+DeviceCall::DeviceCall(Scribo::ModuleType module, std::string function,
+                       httplib::SourceLocation where)
     : m_module(module), m_function(std::move(function)),
       m_line(static_cast<std::int32_t>(where.line())) {}
 

@@ -3,6 +3,7 @@
 #include "core/HttpPostRspCode.h"
 #include "core/HttpReqZEQ.h"
 #include "core/ObjectToJson.h"
+#include "core/SourceLocation.h"
 #include "platform/HttpLibExport.h"
 #include "platform/Scribo.h"
 
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -33,7 +33,7 @@ public:
     static constexpr int kConnectTimeoutMs = 10000;
 
     DeviceCall(Scribo::ModuleType module, std::string function,
-               std::source_location where = std::source_location::current());
+               httplib::SourceLocation where = httplib::SourceLocation::current());
 
     // Serialises a field-list record; logs "ObjectToJson failed for " + phrase.
     template <FieldListRecord T>

@@ -1,5 +1,6 @@
 #include "core/JsonUtil.h"
 
+#include "core/detail/JsonMember.h"
 #include "platform/Scribo.h"
 
 #include <json/reader.h>
@@ -21,11 +22,6 @@ const Json::Value* Member(const Json::Value& value, const std::string& key) {
         return nullptr;
     }
     return value.find(key.data(), key.data() + key.size());
-}
-
-const Json::Value* StringMember(const Json::Value& value, const std::string& key) {
-    const Json::Value* member = Member(value, key);
-    return member != nullptr && member->isString() ? member : nullptr;
 }
 
 // Signed 32-bit decimal with leading blanks and a sign; trailing text is
@@ -80,8 +76,7 @@ std::string CppJsonToString(const Json::Value& value) {
 }
 
 std::string GetStrValFromJson(const Json::Value& value, const std::string& key) {
-    const Json::Value* member = StringMember(value, key);
-    return member != nullptr ? member->asString() : std::string{};
+    return jsonmember::Text(Member(value, key));
 }
 
 Json::Value GetJsonArrayValFromJson(const Json::Value& value, const std::string& key) {
@@ -89,65 +84,61 @@ Json::Value GetJsonArrayValFromJson(const Json::Value& value, const std::string&
     return member != nullptr && member->isArray() ? *member : Json::Value{};
 }
 
+// Each numeric getter looks its key up once: a member is either a string,
+// converted by the getter's text rule, or passes the getter's type test, or
+// gives the default.
+
 int GetInt32ValFromJson(const Json::Value& value, const std::string& key, int defaultValue) {
-    int result = defaultValue;
-    if (const Json::Value* text = StringMember(value, key)) {
-        result = ParseInt32(text->asString()).value_or(defaultValue);
+    const Json::Value* member = Member(value, key);
+    if (member == nullptr) {
+        return defaultValue;
     }
-    if (const Json::Value* member = Member(value, key); member != nullptr && member->isInt()) {
-        result = member->asInt();
+    if (member->isString()) {
+        return ParseInt32(member->asString()).value_or(defaultValue);
     }
-    return result;
+    return member->isInt() ? member->asInt() : defaultValue;
 }
 
 std::int64_t GetInt64ValFromJson(const Json::Value& value, const std::string& key,
                                  std::int64_t defaultValue) {
-    std::int64_t result = defaultValue;
-    if (const Json::Value* text = StringMember(value, key)) {
-        result = std::strtoll(text->asCString(), nullptr, 10);
-    }
-    if (const Json::Value* member = Member(value, key); member != nullptr && member->isInt64()) {
-        result = member->asInt64();
-    }
-    return result;
+    return jsonmember::Int64(Member(value, key), defaultValue);
 }
 
 unsigned int GetUint32ValFromJson(const Json::Value& value, const std::string& key,
                                   unsigned int defaultValue) {
-    unsigned int result = defaultValue;
-    if (const Json::Value* text = StringMember(value, key)) {
-        if (const auto parsed = ParseInt32(text->asString())) {
-            result = static_cast<unsigned int>(*parsed);
-        }
+    const Json::Value* member = Member(value, key);
+    if (member == nullptr) {
+        return defaultValue;
     }
-    if (const Json::Value* member = Member(value, key); member != nullptr && member->isUInt()) {
-        result = member->asUInt();
+    if (member->isString()) {
+        const auto parsed = ParseInt32(member->asString());
+        return parsed ? static_cast<unsigned int>(*parsed) : defaultValue;
     }
-    return result;
+    return member->isUInt() ? member->asUInt() : defaultValue;
 }
 
 std::uint64_t GetUint64ValFromJson(const Json::Value& value, const std::string& key,
                                    std::uint64_t defaultValue) {
-    std::uint64_t result = defaultValue;
-    if (const Json::Value* text = StringMember(value, key)) {
-        result = std::strtoull(text->asCString(), nullptr, 10);
+    const Json::Value* member = Member(value, key);
+    if (member == nullptr) {
+        return defaultValue;
     }
-    if (const Json::Value* member = Member(value, key); member != nullptr && member->isUInt64()) {
-        result = member->asUInt64();
+    if (member->isString()) {
+        return std::strtoull(member->asCString(), nullptr, 10);
     }
-    return result;
+    return member->isUInt64() ? member->asUInt64() : defaultValue;
 }
 
 double GetDoubleValFromJson(const Json::Value& value, const std::string& key, double defaultValue) {
-    double result = defaultValue;
-    if (const Json::Value* text = StringMember(value, key)) {
-        result = ParseDouble(text->asString()).value_or(defaultValue);
+    const Json::Value* member = Member(value, key);
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        return ParseDouble(member->asString()).value_or(defaultValue);
     }
     // isDouble() holds for integers and reals alike, never for booleans.
-    if (const Json::Value* member = Member(value, key); member != nullptr && member->isDouble()) {
-        result = member->asDouble();
-    }
-    return result;
+    return member->isDouble() ? member->asDouble() : defaultValue;
 }
 
 bool GetBoolValFromJson(const Json::Value& value, const std::string& key) {
@@ -156,3 +147,21 @@ bool GetBoolValFromJson(const Json::Value& value, const std::string& key) {
 }
 
 } // namespace JsonUtil
+
+namespace jsonmember {
+
+std::int64_t Int64(const Json::Value* member, std::int64_t defaultValue) {
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        return std::strtoll(member->asCString(), nullptr, 10);
+    }
+    return member->isInt64() ? member->asInt64() : defaultValue;
+}
+
+std::string Text(const Json::Value* member) {
+    return member != nullptr && member->isString() ? member->asString() : std::string{};
+}
+
+} // namespace jsonmember

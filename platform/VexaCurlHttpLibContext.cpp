@@ -83,8 +83,12 @@ bool WriteWhole(const std::string& target, const std::string& body) {
         std::error_code ignored; // a folder that cannot be made fails mkstemp below
         std::filesystem::create_directories(folder, ignored);
     }
-    // Same folder, so the rename never crosses a file system.
-    TempFile temp((folder / ("." + path.filename().string() + ".XXXXXX")).string());
+    // Same folder, so the rename never crosses a file system. The name is
+    // appended piece by piece: "." + std::string&& trips GCC 12's -Wrestrict
+    // at -O3 (a false positive) and breaks the release build.
+    std::string name = ".";
+    name.append(path.filename().string()).append(".XXXXXX");
+    TempFile temp((folder / name).string());
     return temp.IsOpen() && temp.Write(body) && temp.RenameTo(target);
 }
 

@@ -8,6 +8,7 @@ packages=(
   libcurl4-openssl-dev libuv1-dev libjsoncpp-dev rapidjson-dev libmsgsl-dev libtbb-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libssl-dev openssl libcli11-dev
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "core/DeviceCall.h"
 #include "core/HttpReqZEQ.h"
 #include "core/JsonUtil.h"
+#include "core/SourceLocation.h"
 #include "services/TaskCenterIntfZEQ.h"
 #include "services/detail/GalleryReply.h"
 
@@ -11,7 +12,6 @@
 #include <exception>
 #include <limits>
 #include <memory>
-#include <source_location>
 #include <string_view>
 #include <utility>
 
@@ -29,7 +29,7 @@ using servicejson::Text;
 namespace {
 
 DeviceCall AlbumCall(std::string_view name,
-                     std::source_location where = std::source_location::current()) {
+                     httplib::SourceLocation where = httplib::SourceLocation::current()) {
     return DeviceCall(Scribo::subAlbum, std::string("AlbumIntfZEQ::").append(name), where);
 }
 

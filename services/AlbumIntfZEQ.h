@@ -63,6 +63,10 @@ public:
     bool DeleteShareAlbum(std::int64_t albumId, const std::string& albumName, HttpPostRspCode* rsp);
 
 private:
+    // Benchmarks and fuzz targets feed reply texts to the reply steps without
+    // a network round trip; the struct is defined only in bench/ and fuzz/.
+    friend struct ReplyStepAccess;
+
     AlbumIntfZEQ();
     ~AlbumIntfZEQ() = default;
 

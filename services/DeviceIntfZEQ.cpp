@@ -25,10 +25,13 @@ void FillDiskStatisInfo(const Json::Value& root, DiskStatisInfo& info) {
     info.singleUsage = GetInt64ValFromJson(root, "singleUsage", 0);
     info.doubleUsage = GetInt64ValFromJson(root, "doubleUsage", 0);
     // The device's own "usedSize" is not trusted: the shares are summed and
-    // capped at the capacity as reported, before that is clamped.
-    const std::int64_t used =
-        std::min(info.userUsage + info.membersUsage + info.publicUsage, info.totalSize);
-    info.usedSize = std::max<std::int64_t>(used, 0);
+    // capped at the capacity as reported, before that is clamped. The sum is
+    // taken in 128 bits, as three 64-bit shares from a reply can overflow 64.
+    __extension__ typedef __int128 WideSum;
+    const WideSum sum = static_cast<WideSum>(info.userUsage) + info.membersUsage + info.publicUsage;
+    const WideSum used = std::min<WideSum>(sum, info.totalSize);
+    // At most totalSize when above 0, so it fits.
+    info.usedSize = used > 0 ? static_cast<std::int64_t>(used) : 0;
     info.totalSize = std::max<std::int64_t>(info.totalSize, 0);
 }
 
@@ -79,10 +82,17 @@ DeviceIntfZEQ::DeviceIntfZEQ() {
 DeviceIntfZEQ::~DeviceIntfZEQ() = default;
 
 bool DeviceIntfZEQ::GetUserDataStatisInfo(DiskStatisInfo& info) {
+    std::string reply;
+    return DeviceCall(Scribo::subDevice, "DeviceIntfZEQ::GetUserDataStatisInfo")
+               .Send(HttpReqZEQ::HTTP_GET, "account/userDataStatisInfo", {}, {},
+                     "get device disk statistics info", reply) &&
+           ParseUserDataStatisRsp(reply, info);
+}
+
+bool DeviceIntfZEQ::ParseUserDataStatisRsp(const std::string& reply, DiskStatisInfo& info) {
     const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetUserDataStatisInfo");
     Json::Value root;
-    if (!call.Get("account/userDataStatisInfo", {}, "get device disk statistics info",
-                  "http get device disk statistics info", root)) {
+    if (!call.CheckReply(reply, "http get device disk statistics info", root)) {
         return false;
     }
     FillDiskStatisInfo(root, info);
@@ -90,9 +100,17 @@ bool DeviceIntfZEQ::GetUserDataStatisInfo(DiskStatisInfo& info) {
 }
 
 bool DeviceIntfZEQ::GetDeviceInfo(DeviceInfo& info) {
+    std::string reply;
+    return DeviceCall(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceInfo")
+               .Send(HttpReqZEQ::HTTP_GET, "cfg/system/device_info", {}, {}, "get device info",
+                     reply) &&
+           ParseDeviceInfoRsp(reply, info);
+}
+
+bool DeviceIntfZEQ::ParseDeviceInfoRsp(const std::string& reply, DeviceInfo& info) {
     const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceInfo");
     Json::Value root;
-    if (!call.Get("cfg/system/device_info", {}, "get device info", "http get device info", root)) {
+    if (!call.CheckReply(reply, "http get device info", root)) {
         return false;
     }
     FillDeviceInfo(root.get("body", Json::Value()), info);
@@ -102,15 +120,19 @@ bool DeviceIntfZEQ::GetDeviceInfo(DeviceInfo& info) {
 std::vector<DiskStatusInfo> DeviceIntfZEQ::GetDiskStatusInfo() {
     const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDiskStatusInfo");
     std::string reply;
-    std::vector<DiskStatusInfo> slots;
     if (!call.Send(HttpReqZEQ::HTTP_GET, "devmanage/diskChange", {}, {}, "get disk info", reply)) {
-        return slots;
+        return {};
     }
+    return ParseDiskStatusRsp(reply);
+}
+
+std::vector<DiskStatusInfo> DeviceIntfZEQ::ParseDiskStatusRsp(const std::string& reply) {
     // No envelope here: whatever parses is read, and a root that is not an
     // object (an array, say) simply has no slot list.
     Json::Value root;
     JsonUtil::StringToCppJsonObj(reply, root);
     const Json::Value changes = JsonUtil::GetJsonArrayValFromJson(root, "diskChangeInfo");
+    std::vector<DiskStatusInfo> slots;
     for (const Json::Value& entry : changes) {
         slots.push_back(FillDiskStatusInfo(entry));
     }
@@ -118,12 +140,15 @@ std::vector<DiskStatusInfo> DeviceIntfZEQ::GetDiskStatusInfo() {
 }
 
 bool DeviceIntfZEQ::GetDeviceUserListInfo(std::vector<DeviceUserInfo>& users) {
-    const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceUserListInfo");
     std::string reply;
-    if (!call.Send(HttpReqZEQ::HTTP_GET, "account/userManageInfo", {}, {}, "get user list info",
-                   reply)) {
-        return false;
-    }
+    return DeviceCall(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceUserListInfo")
+               .Send(HttpReqZEQ::HTTP_GET, "account/userManageInfo", {}, {}, "get user list info",
+                     reply) &&
+           ParseUserListRsp(reply, users);
+}
+
+bool DeviceIntfZEQ::ParseUserListRsp(const std::string& reply, std::vector<DeviceUserInfo>& users) {
+    const DeviceCall call(Scribo::subDevice, "DeviceIntfZEQ::GetDeviceUserListInfo");
     // This reply is a bare array, not the usual envelope.
     Json::Value root;
     if (!JsonUtil::StringToCppJsonObj(reply, root)) {
@@ -170,8 +195,9 @@ std::wstring DeviceIntfZEQ::DownloadZEQCopyright() {
     strategy.SetUrl(baseUrl + "html/copyright.html?usb=true");
     strategy.SetHttpRequestMethod(VEXA_HTTP_GET);
     // Lines of the generic service are forwarded, marked as not the library's own.
-    const int line = __LINE__;
-    strategy.SetLogFunction([line](const std::string& message) {
+    // A constant needs no capture (clang warns about one).
+    static constexpr int line = __LINE__;
+    strategy.SetLogFunction([](const std::string& message) {
         Scribo::Output(Scribo::subSetting, Scribo::LOG_NET, line, kFunction, message, false);
     });
     strategy.SetHeaders({{"Cookie", "ID=" + cookieId}, {"Token", token}});

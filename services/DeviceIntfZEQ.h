@@ -68,6 +68,16 @@ public:
     std::wstring DownloadZEQCopyright();
 
 private:
+    // Benchmarks and fuzz targets feed reply texts to the reply steps without
+    // a network round trip; the struct is defined only in bench/ and fuzz/.
+    friend struct ReplyStepAccess;
+
     DeviceIntfZEQ();
     ~DeviceIntfZEQ();
+
+    // Reply steps; their log lines carry the name of the operation they serve.
+    bool ParseUserDataStatisRsp(const std::string& reply, DiskStatisInfo& info);
+    bool ParseDeviceInfoRsp(const std::string& reply, DeviceInfo& info);
+    std::vector<DiskStatusInfo> ParseDiskStatusRsp(const std::string& reply);
+    bool ParseUserListRsp(const std::string& reply, std::vector<DeviceUserInfo>& users);
 };

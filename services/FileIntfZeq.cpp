@@ -3,11 +3,11 @@
 #include "context/ClientUtils.h"
 #include "core/DeviceCall.h"
 #include "core/JsonUtil.h"
+#include "core/SourceLocation.h"
 #include "services/TaskCenterIntfZEQ.h"
 #include "services/detail/ServiceJson.h"
 
 #include <mutex>
-#include <source_location>
 #include <utility>
 
 std::map<std::string, std::int64_t> FileIntfZeq::m_usbFileIdMap;
@@ -29,7 +29,7 @@ constexpr auto POST = HttpReqZEQ::HTTP_POST;
 std::mutex g_usbFileIdMutex;
 
 DeviceCall FileCall(std::string_view operation,
-                    std::source_location where = std::source_location::current()) {
+                    httplib::SourceLocation where = httplib::SourceLocation::current()) {
     return DeviceCall(Scribo::subBase, "FileIntfZeq::" + std::string(operation), where);
 }
 

@@ -65,6 +65,10 @@ public:
     bool BatchOperation(FileBatchOperationRequestParam request, FileBatchOperationResp& result);
 
 private:
+    // Benchmarks and fuzz targets feed reply texts to the reply steps without
+    // a network round trip; the struct is defined only in bench/ and fuzz/.
+    friend struct ReplyStepAccess;
+
     // Guarded by one lock inside the service: listings may run on several threads.
     static std::map<std::string, std::int64_t> m_usbFileIdMap;
     static std::int64_t m_usbFileIdCount;

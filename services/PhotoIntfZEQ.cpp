@@ -2,10 +2,10 @@
 
 #include "core/DeviceCall.h"
 #include "core/HttpReqZEQ.h"
+#include "core/SourceLocation.h"
 #include "services/detail/GalleryReply.h"
 
 #include <memory>
-#include <source_location>
 #include <string_view>
 #include <utility>
 
@@ -22,7 +22,7 @@ using servicejson::Text;
 namespace {
 
 DeviceCall PhotoCall(std::string_view name,
-                     std::source_location where = std::source_location::current()) {
+                     httplib::SourceLocation where = httplib::SourceLocation::current()) {
     return DeviceCall(Scribo::subGallery, std::string("PhotoIntfZEQ::").append(name), where);
 }
 
@@ -144,38 +144,40 @@ bool PhotoIntfZEQ::ModifyGalleryFileAttr(std::int64_t id, const std::string& com
 }
 
 void PhotoIntfZEQ::FillGalleryModel(GalleryModel& model, const Json::Value& value) {
-    model.attachPath = Text(value, "attachPath");
-    model.city = Text(value, "city");
-    model.comment = Text(value, "comment");
-    model.country = Text(value, "country");
-    model.createTime = Int64(value, "createTime");
-    model.dateModified = Int64(value, "dateModified");
-    model.day = Int64(value, "day");
-    model.district = Text(value, "district");
-    model.duration = Int64(value, "duration");
-    model.favorite = Int64(value, "favorite");
-    model.fileId = Int64(value, "fileId");
-    model.fileSrcPath = Text(value, "fileSrcPath");
-    model.hash = Text(value, "hash");
-    model.zeqFilePath = Text(value, "zeqFilePath");
-    model.height = Int64(value, "height");
-    model.lcdFilePath = Text(value, "lcdFilePath");
-    model.mediaType = Int64(value, "mediaType");
-    model.mimeType = Text(value, "mimeType");
-    model.month = Int64(value, "month");
-    model.orientation = Int64(value, "orientation");
-    model.ownerId = Int64(value, "ownerId");
-    model.ownerName = Text(value, "ownerName");
-    model.province = Text(value, "province");
-    model.recycleFlag = Int64(value, "recycleFlag");
-    model.size = Int64(value, "size");
-    model.sourceAlbum = Int64(value, "sourceAlbum");
-    model.subType = Int64(value, "subType");
-    model.takenTime = Int64(value, "takenTime");
-    model.thumbFilePath = Text(value, "thumbFilePath");
-    model.township = Text(value, "township");
-    model.viewPath = Text(value, "viewPath");
-    model.width = Int64(value, "width");
+    // Runs for every file of a page: one pass over the item's members.
+    servicejson::ObjectFields item(value);
+    model.attachPath = item.Text("attachPath");
+    model.city = item.Text("city");
+    model.comment = item.Text("comment");
+    model.country = item.Text("country");
+    model.createTime = item.Int64("createTime");
+    model.dateModified = item.Int64("dateModified");
+    model.day = item.Int64("day");
+    model.district = item.Text("district");
+    model.duration = item.Int64("duration");
+    model.favorite = item.Int64("favorite");
+    model.fileId = item.Int64("fileId");
+    model.fileSrcPath = item.Text("fileSrcPath");
+    model.hash = item.Text("hash");
+    model.zeqFilePath = item.Text("zeqFilePath");
+    model.height = item.Int64("height");
+    model.lcdFilePath = item.Text("lcdFilePath");
+    model.mediaType = item.Int64("mediaType");
+    model.mimeType = item.Text("mimeType");
+    model.month = item.Int64("month");
+    model.orientation = item.Int64("orientation");
+    model.ownerId = item.Int64("ownerId");
+    model.ownerName = item.Text("ownerName");
+    model.province = item.Text("province");
+    model.recycleFlag = item.Int64("recycleFlag");
+    model.size = item.Int64("size");
+    model.sourceAlbum = item.Int64("sourceAlbum");
+    model.subType = item.Int64("subType");
+    model.takenTime = item.Int64("takenTime");
+    model.thumbFilePath = item.Text("thumbFilePath");
+    model.township = item.Text("township");
+    model.viewPath = item.Text("viewPath");
+    model.width = item.Int64("width");
 }
 
 bool PhotoIntfZEQ::ParseAllMetadataRsp(const std::string& reply, GalleryFilesAllMetadataRsp& rsp) {

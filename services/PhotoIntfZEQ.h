@@ -50,6 +50,10 @@ public:
     bool QueryBinFiles(std::int64_t offset, std::int32_t num, BinQueryInfo& info);
 
 private:
+    // Benchmarks and fuzz targets feed reply texts to the reply steps without
+    // a network round trip; the struct is defined only in bench/ and fuzz/.
+    friend struct ReplyStepAccess;
+
     PhotoIntfZEQ();
     ~PhotoIntfZEQ() = default;
 

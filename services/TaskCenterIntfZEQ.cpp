@@ -3,11 +3,11 @@
 #include "core/DeviceCall.h"
 #include "core/HttpReqZEQ.h"
 #include "core/JsonUtil.h"
+#include "core/SourceLocation.h"
 #include "platform/Scribo.h"
 #include "services/detail/ServiceJson.h"
 
 #include <algorithm>
-#include <source_location>
 #include <utility>
 
 namespace {
@@ -59,7 +59,7 @@ bool AskDeviceCap(int category, int cap, int line, const char* function) {
 }
 
 DeviceCall TaskCall(std::string_view operation,
-                    std::source_location where = std::source_location::current()) {
+                    httplib::SourceLocation where = httplib::SourceLocation::current()) {
     return DeviceCall(Scribo::subGallery, "TaskCenterIntfZEQ::" + std::string(operation), where);
 }
 

@@ -66,6 +66,10 @@ public:
     bool GetDeleteOrRecycleTaskStatus(TaskStatusRsp& rsp, std::int64_t taskId);
 
 private:
+    // Benchmarks and fuzz targets feed reply texts to the reply steps without
+    // a network round trip; the struct is defined only in bench/ and fuzz/.
+    friend struct ReplyStepAccess;
+
     TaskCenterIntfZEQ();
 
     bool ParseTaskCenterGetRsp(const std::string& reply, std::vector<TaskInfo>& out);

@@ -64,6 +64,23 @@ TEST_F(DeviceService, StatisticsNeverReportANegativeSize) {
     EXPECT_EQ(info.usedSize, 0);
 }
 
+// Found by fuzzing: the shares were summed in 64 bits, which overflowed.
+TEST_F(DeviceService, StatisticsSumSharesBeyondTheSixtyFourBitRange) {
+    Answer("/account/userDataStatisInfo",
+           R"({"totalSize":100,"userUsage":9223372036854775807,"membersUsage":1,)"
+           R"("publicUsage":9223372036854775807})");
+    DiskStatisInfo info;
+    ASSERT_TRUE(device.GetUserDataStatisInfo(info));
+    EXPECT_EQ(info.usedSize, 100);
+    EXPECT_EQ(info.userUsage, 9223372036854775807);
+
+    Answer("/account/userDataStatisInfo",
+           R"({"totalSize":100,"userUsage":-9223372036854775808,"membersUsage":-1})");
+    ASSERT_TRUE(device.GetUserDataStatisInfo(info));
+    EXPECT_EQ(info.usedSize, 0);
+    EXPECT_EQ(info.totalSize, 100);
+}
+
 TEST_F(DeviceService, ADeviceErrorCodeIsLoggedWithItsText) {
     Answer("/account/userDataStatisInfo", R"({"code":3,"des":"x"})");
     Answer("/cfg/system/device_info", R"({"code":-2,"des":"busy"})");

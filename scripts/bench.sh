@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the release preset and runs the service benchmarks: each library path
+# against its hand-made baseline in the same run, printed as ratios, then the
+# peak memory figures. Not part of CI; expect a few minutes on 2 cores.
+# Usage: scripts/bench.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake --preset release
+cmake --build --preset release --parallel "$(nproc)" --target services_bench services_bench_memory
+build/release/bench/services/bin/services_bench
+build/release/bench/services/bin/services_bench_memory
