@@ -540,6 +540,14 @@ CURLcode CurlConn::ResetMethodOptions() {
     return code;
 }
 
+template <typename T>
+void CurlConn::SelectMethod(CURLoption option, T value, CurlReqMethod method) {
+    ResetMethodOptions();
+    if (Opt(option, value) == CURLE_OK) {
+        m_method = method;
+    }
+}
+
 std::future<CURLcode> CurlConn::FutureOf(void (CurlConn::*start)()) {
     m_doneFunc = nullptr;
     (this->*start)();
@@ -582,146 +590,95 @@ void CurlConn::HttpHead(DoneFunc cb) {
 }
 
 std::future<CURLcode> CurlConn::HttpGet() {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_HTTPGET, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_GET;
-    }
+    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
     return RequestToString();
 }
 
 void CurlConn::HttpGet(DoneFunc cb) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_HTTPGET, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_GET;
-    }
+    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
     m_doneFunc = std::move(cb);
     RequestToStringAsync();
 }
 
 std::future<CURLcode> CurlConn::HttpPost(const Fields& fields, bool encode) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_POST;
-    }
+    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
     return RequestByFields(fields, encode);
 }
 
 void CurlConn::HttpPost(const Fields& fields, DoneFunc cb, bool encode) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_POST;
-    }
+    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
     m_doneFunc = std::move(cb);
     RequestByFieldsAsync(fields, encode);
 }
 
 std::future<CURLcode> CurlConn::HttpPost(const std::string& body, const char* contentType) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_POST;
-    }
+    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
     return RequestByString(body, contentType);
 }
 
 void CurlConn::HttpPost(const std::string& body, DoneFunc cb, const char* contentType) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_POST, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_POST;
-    }
+    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
     m_doneFunc = std::move(cb);
     RequestByStringAsync(body, contentType);
 }
 
 std::future<CURLcode> CurlConn::HttpPut(const Fields& fields, bool encode) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_PUT;
-    }
+    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
     return RequestByFields(fields, encode);
 }
 
 void CurlConn::HttpPut(const Fields& fields, DoneFunc cb, bool encode) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_PUT;
-    }
+    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
     m_doneFunc = std::move(cb);
     RequestByFieldsAsync(fields, encode);
 }
 
 std::future<CURLcode> CurlConn::HttpPut(const std::string& body, const char* contentType) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_PUT;
-    }
+    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
     return RequestByString(body, contentType);
 }
 
 void CurlConn::HttpPut(const std::string& body, DoneFunc cb, const char* contentType) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_UPLOAD, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_PUT;
-    }
+    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
     m_doneFunc = std::move(cb);
     RequestByStringAsync(body, contentType);
 }
 
 std::future<CURLcode> CurlConn::HttpPatch(const Fields& fields, bool encode) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
-        m_method = CURL_REQ_PATCH;
-    }
+    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
     return RequestByFields(fields, encode);
 }
 
 void CurlConn::HttpPatch(const Fields& fields, DoneFunc cb, bool encode) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
-        m_method = CURL_REQ_PATCH;
-    }
+    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
     m_doneFunc = std::move(cb);
     RequestByFieldsAsync(fields, encode);
 }
 
 std::future<CURLcode> CurlConn::HttpPatch(const std::string& body, const char* contentType) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
-        m_method = CURL_REQ_PATCH;
-    }
+    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
     return RequestByString(body, contentType);
 }
 
 void CurlConn::HttpPatch(const std::string& body, DoneFunc cb, const char* contentType) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_CUSTOMREQUEST, "PATCH") == CURLE_OK) {
-        m_method = CURL_REQ_PATCH;
-    }
+    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
     m_doneFunc = std::move(cb);
     RequestByStringAsync(body, contentType);
 }
 
 std::future<CURLcode> CurlConn::HttpDelete() {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_CUSTOMREQUEST, "DELETE") == CURLE_OK) {
-        m_method = CURL_REQ_DELETE;
-    }
+    SelectMethod(CURLOPT_CUSTOMREQUEST, "DELETE", CURL_REQ_DELETE);
     return RequestToString();
 }
 
 void CurlConn::HttpDelete(DoneFunc cb) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_CUSTOMREQUEST, "DELETE") == CURLE_OK) {
-        m_method = CURL_REQ_DELETE;
-    }
+    SelectMethod(CURLOPT_CUSTOMREQUEST, "DELETE", CURL_REQ_DELETE);
     m_doneFunc = std::move(cb);
     RequestToStringAsync();
 }
 
 std::future<CURLcode> CurlConn::HttpDownload(WriteFunc fn, void* userData) {
-    ResetMethodOptions();
-    if (Opt(CURLOPT_HTTPGET, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_GET;
-    }
+    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
     m_resMode = kResCallback;
     m_reqMode = kReqNone;
     m_userData = userData;

@@ -180,6 +180,9 @@ private:
 
     template <typename T> CURLcode Opt(CURLoption option, T value);
     CURLcode ResetMethodOptions();
+    // Resets what an earlier request set, then sets the option that selects
+    // method; m_method changes only when libcurl took it.
+    template <typename T> void SelectMethod(CURLoption option, T value, CurlReqMethod method);
     CURLcode ApplyCA(const std::wstring& path, bool isDir, const char* func);
     std::future<CURLcode> FutureOf(void (CurlConn::*start)());
     void Finish(CURLcode code, bool logFailure);
