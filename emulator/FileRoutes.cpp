@@ -426,7 +426,32 @@ ApiReply FileRoutes::BatchOperation(const ApiRequest& q) {
     return ApiReply::Ok(out);
 }
 
+namespace {
+
+// Plain downloaders and uploaders judge by the HTTP status alone, so a
+// refusal on the content route carries one.
+template <typename F> ApiReply WithHttpStatus(F&& run) {
+    try {
+        return run();
+    } catch (const ApiError& e) {
+        if (e.HttpStatus() != 200) {
+            throw;
+        }
+        throw ApiError(e.Code() == code::kNoSuchFile ? 404 : 400, e.Code(), e.what());
+    }
+}
+
+} // namespace
+
 ApiReply FileRoutes::ReadContent(const ApiRequest& q) {
+    return WithHttpStatus([&] { return Read(q); });
+}
+
+ApiReply FileRoutes::WriteContent(const ApiRequest& q) {
+    return WithHttpStatus([&] { return Write(q); });
+}
+
+ApiReply FileRoutes::Read(const ApiRequest& q) {
     const auto real = m_s.files.RealFile(Category(q), q.QueryText("path"));
     std::ifstream in(real, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -459,7 +484,7 @@ ApiReply FileRoutes::ReadContent(const ApiRequest& q) {
     return reply;
 }
 
-ApiReply FileRoutes::WriteContent(const ApiRequest& q) {
+ApiReply FileRoutes::Write(const ApiRequest& q) {
     const auto offset = UploadOffset(q);
     const auto size = m_s.files.WriteContent(Category(q), q.QueryText("path"), offset, q.RawBody());
     Json::Value out;

@@ -32,6 +32,8 @@ private:
     ApiReply BatchOperation(const ApiRequest& q);
     ApiReply ReadContent(const ApiRequest& q);
     ApiReply WriteContent(const ApiRequest& q);
+    ApiReply Read(const ApiRequest& q);
+    ApiReply Write(const ApiRequest& q);
 
     Services m_s;
 };

@@ -82,8 +82,13 @@ TEST_F(FileContentTest, ReadsWholeOrFromAnOffset) {
 
 TEST_F(FileContentTest, ReadRefusals) {
     fs::create_directories(Real("Docs"));
-    EXPECT_EQ(Read("/Docs/missing.bin").Code(), code::kNoSuchFile);
-    EXPECT_EQ(Read("/Docs").Code(), code::kBadPath);
+    // Plain downloaders see the refusal in the status, not only in the envelope.
+    const auto missing = Read("/Docs/missing.bin");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.Code(), code::kNoSuchFile);
+    const auto folder = Read("/Docs");
+    EXPECT_EQ(folder.status, 400);
+    EXPECT_EQ(folder.Code(), code::kBadPath);
     // A refusal stays whole JSON even when a range was asked for.
     const auto refused = Read("/Docs/missing.bin", "bytes=3-");
     EXPECT_EQ(refused.Code(), code::kNoSuchFile) << refused.text;
@@ -126,8 +131,12 @@ TEST_F(FileContentTest, WriteRefusalsLeaveTheFileAlone) {
     EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "items 5-7/8").status, 400);
     EXPECT_EQ(OnDisk("Up/f.bin"), "12345");
 
-    EXPECT_EQ(Write("POST", "/Up", "x").Code(), code::kBadPath);
-    EXPECT_EQ(Write("POST", "/Nowhere/f.bin", "x").Code(), code::kNoSuchFile);
+    const auto folder = Write("POST", "/Up", "x");
+    EXPECT_EQ(folder.status, 400);
+    EXPECT_EQ(folder.Code(), code::kBadPath);
+    const auto nowhere = Write("POST", "/Nowhere/f.bin", "x");
+    EXPECT_EQ(nowhere.status, 404);
+    EXPECT_EQ(nowhere.Code(), code::kNoSuchFile);
     EXPECT_FALSE(fs::exists(Real("Nowhere")));
 }
 
