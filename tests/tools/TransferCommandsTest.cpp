@@ -211,7 +211,7 @@ TEST_F(ZeqctlTransfer, ProgressWithoutATerminalIsPlainLines) {
     EXPECT_NE(json.err.find("100%"), std::string::npos) << json.err;
 }
 
-TEST_F(ZeqctlTransfer, EmbeddedDevice) {
+TEST_F(ZeqctlTransfer, EmbeddedDeviceAndTheDemoDownload) {
     // Larger than the emulator's usual request limit.
     const auto original = Pattern(2 * kMiB);
     WriteFile(Local("up.bin"), original);
@@ -222,6 +222,12 @@ TEST_F(ZeqctlTransfer, EmbeddedDevice) {
         m_zeqctl({"--json", "get", Content("/Documents/up"), "-o", Local("back.bin").string()});
     ASSERT_EQ(get.exitCode, 0) << get.err;
     EXPECT_TRUE(ReadFile(Local("back.bin")) == original);
+
+    const auto demo = m_zeqctl({"--json", "demo", "--step-delay", "0"});
+    ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    const auto download = demo.Json()["download"];
+    EXPECT_EQ(download["status"].asInt(), 200) << demo.out;
+    EXPECT_GT(download["bytes"].asInt64(), 0);
 }
 
 } // namespace
