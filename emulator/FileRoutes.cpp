@@ -84,18 +84,18 @@ std::optional<ByteRange> ParseRange(const std::string& header) {
     if (header.rfind(kUnit, 0) != 0) {
         return std::nullopt;
     }
-    const std::string_view spec = std::string_view(header).substr(kUnit.size());
-    const auto dash = spec.find('-');
+    const std::string_view bounds = std::string_view(header).substr(kUnit.size());
+    const auto dash = bounds.find('-');
     if (dash == std::string_view::npos) {
         return std::nullopt;
     }
-    const auto first = Number(spec.substr(0, dash));
+    const auto first = Number(bounds.substr(0, dash));
     if (!first) {
         return std::nullopt;
     }
     ByteRange range{*first, std::nullopt};
-    if (dash + 1 < spec.size()) {
-        range.last = Number(spec.substr(dash + 1));
+    if (dash + 1 < bounds.size()) {
+        range.last = Number(bounds.substr(dash + 1));
         if (!range.last || *range.last < *first) {
             return std::nullopt;
         }
