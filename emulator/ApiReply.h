@@ -3,6 +3,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace zeqemu {
@@ -12,6 +13,7 @@ struct ApiReply {
     int status = 200;
     std::string contentType = "application/json";
     std::string body;
+    std::map<std::string, std::string> headers; // beyond the content type
 
     // The envelope with "code" 0; fields are merged in at the top level.
     static ApiReply Ok(Json::Value fields = Json::Value(Json::objectValue));

@@ -32,6 +32,8 @@ public:
     std::int64_t QueryInt(const std::string& name) const;
     std::int64_t QueryInt(const std::string& name, std::int64_t fallback) const;
 
+    // The body as sent, for routes that take bytes.
+    const std::string& RawBody() const { return m_bodyText; }
     // The body as a JSON object; parsed on first use.
     const Json::Value& Body() const;
 

@@ -800,6 +800,36 @@ fs::path FileArea::RealFile(const std::string& category, const std::string& path
     return at.real;
 }
 
+std::int64_t FileArea::WriteContent(const std::string& category, const std::string& path,
+                                    std::int64_t offset, const std::string& bytes) {
+    std::lock_guard lock(m_mutex);
+    const auto at = Resolve(category, path);
+    if (at.inner == "/" || StatOf(at.real).isDir) {
+        throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
+    }
+    if (!StatOf(at.real.parent_path()).isDir) {
+        throw NoSuchFile(VirtualPath::Parent(at.shown));
+    }
+    const auto held = StatOf(at.real);
+    if (offset > 0) {
+        const std::int64_t size = held.exists ? held.size : 0;
+        if (size != offset) {
+            throw ApiError(409, code::kBadField,
+                           "the device holds " + std::to_string(size) + " bytes of " + at.shown +
+                               ", not " + std::to_string(offset));
+        }
+    }
+    std::ofstream out(at.real, std::ios::binary | (offset > 0 ? std::ios::app : std::ios::trunc));
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        throw IoError("cannot write " + at.shown, std::make_error_code(std::errc::io_error));
+    }
+    NodeFor(at);
+    SaveLocked();
+    return offset + static_cast<std::int64_t>(bytes.size());
+}
+
 void FileArea::MoveNodes(const std::string& fromKey, const std::string& toKey) {
     for (auto& [relative, node] : TakeNodes(fromKey)) {
         m_nodes[toKey + relative] = node;

@@ -167,6 +167,12 @@ public:
     // The real file behind a path, which must be a regular file.
     std::filesystem::path RealFile(const std::string& category, const std::string& path);
 
+    // Writes bytes to a file: a new or replaced file at offset 0, else appended
+    // to one that holds exactly offset bytes, so a resumed upload can neither
+    // leave a gap nor write a part twice. Returns the file's size.
+    std::int64_t WriteContent(const std::string& category, const std::string& path,
+                              std::int64_t offset, const std::string& bytes);
+
     static std::string MimeOf(const std::string& name);
 
 private:

@@ -7,6 +7,11 @@
 #include "emulator/FileTasks.h"
 #include "emulator/TaskCenter.h"
 
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
 namespace zeqemu {
 
 namespace {
@@ -58,6 +63,75 @@ std::vector<std::int64_t> IntList(const Json::Value& body, const char* key) {
     return list;
 }
 
+// A decimal number filling text entirely.
+std::optional<std::int64_t> Number(std::string_view text) {
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+struct ByteRange {
+    std::int64_t first = 0;
+    std::optional<std::int64_t> last;
+};
+
+// "bytes=N-" or "bytes=N-M"; several ranges or suffix ranges are not served.
+std::optional<ByteRange> ParseRange(const std::string& header) {
+    constexpr std::string_view kUnit = "bytes=";
+    if (header.rfind(kUnit, 0) != 0) {
+        return std::nullopt;
+    }
+    const std::string_view bounds = std::string_view(header).substr(kUnit.size());
+    const auto dash = bounds.find('-');
+    if (dash == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto first = Number(bounds.substr(0, dash));
+    if (!first) {
+        return std::nullopt;
+    }
+    ByteRange range{*first, std::nullopt};
+    if (dash + 1 < bounds.size()) {
+        range.last = Number(bounds.substr(dash + 1));
+        if (!range.last || *range.last < *first) {
+            return std::nullopt;
+        }
+    }
+    return range;
+}
+
+// The offset a "Content-Range: bytes N-M/T" (T may be "*") puts the body at;
+// the body must be exactly the N..M it announces.
+std::int64_t UploadOffset(const ApiRequest& q) {
+    const auto header = q.Header("Content-Range");
+    if (header.empty()) {
+        return 0;
+    }
+    const auto bad = [&] {
+        return ApiError::BadRequest(code::kBadField, "bad Content-Range \"" + header + "\"");
+    };
+    constexpr std::string_view kUnit = "bytes ";
+    const auto dash = header.find('-');
+    const auto slash = header.find('/');
+    if (header.rfind(kUnit, 0) != 0 || dash == std::string::npos || slash == std::string::npos ||
+        slash < dash) {
+        throw bad();
+    }
+    const std::string_view text(header);
+    const auto first = Number(text.substr(kUnit.size(), dash - kUnit.size()));
+    const auto last = Number(text.substr(dash + 1, slash - dash - 1));
+    if (!first || !last || *last < *first) {
+        throw bad();
+    }
+    if (*last - *first + 1 != static_cast<std::int64_t>(q.RawBody().size())) {
+        throw bad();
+    }
+    return *first;
+}
+
 } // namespace
 
 void FileRoutes::Register(Router& r) {
@@ -79,6 +153,10 @@ void FileRoutes::Register(Router& r) {
     r.Post("filesvc/visibility", bind(&FileRoutes::Visibility));
     r.Post("filesvc/createDirs", bind(&FileRoutes::CreateDirs));
     r.Post("filesvc/batchOperation", bind(&FileRoutes::BatchOperation), Capabilities::kFileBatch);
+    // Read by plain downloaders, which add no client ids.
+    r.Page("filesvc/content", bind(&FileRoutes::ReadContent));
+    r.Post("filesvc/content", bind(&FileRoutes::WriteContent));
+    r.Put("filesvc/content", bind(&FileRoutes::WriteContent));
 }
 
 ApiReply FileRoutes::ListFiles(const ApiRequest& q) {
@@ -345,6 +423,72 @@ ApiReply FileRoutes::BatchOperation(const ApiRequest& q) {
     }
     Json::Value out;
     out["data"]["tasks"] = list;
+    return ApiReply::Ok(out);
+}
+
+namespace {
+
+// Plain downloaders and uploaders judge by the HTTP status alone, so a
+// refusal on the content route carries one.
+template <typename F> ApiReply WithHttpStatus(F&& run) {
+    try {
+        return run();
+    } catch (const ApiError& e) {
+        if (e.HttpStatus() != 200) {
+            throw;
+        }
+        throw ApiError(e.Code() == code::kNoSuchFile ? 404 : 400, e.Code(), e.what());
+    }
+}
+
+} // namespace
+
+ApiReply FileRoutes::ReadContent(const ApiRequest& q) {
+    return WithHttpStatus([&] { return Read(q); });
+}
+
+ApiReply FileRoutes::WriteContent(const ApiRequest& q) {
+    return WithHttpStatus([&] { return Write(q); });
+}
+
+ApiReply FileRoutes::Read(const ApiRequest& q) {
+    const auto real = m_s.files.RealFile(Category(q), q.QueryText("path"));
+    std::ifstream in(real, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        throw ApiError(500, code::kIoError, "cannot read " + q.QueryText("path"));
+    }
+    ApiReply reply;
+    reply.contentType = "application/octet-stream";
+    reply.headers["Accept-Ranges"] = "bytes";
+    const auto header = q.Header("Range");
+    if (header.empty()) {
+        reply.body = std::move(bytes);
+        return reply;
+    }
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    const auto range = ParseRange(header);
+    if (!range || range->first >= size) {
+        reply = ApiReply::Error(416, code::kBadField,
+                                "range \"" + header + "\" is not within the " +
+                                    std::to_string(size) + " bytes of the file");
+        reply.headers["Content-Range"] = "bytes */" + std::to_string(size);
+        return reply;
+    }
+    const auto last = std::min(range->last.value_or(size - 1), size - 1);
+    reply.status = 206;
+    reply.headers["Content-Range"] = "bytes " + std::to_string(range->first) + "-" +
+                                     std::to_string(last) + "/" + std::to_string(size);
+    reply.body = bytes.substr(static_cast<std::size_t>(range->first),
+                              static_cast<std::size_t>(last - range->first + 1));
+    return reply;
+}
+
+ApiReply FileRoutes::Write(const ApiRequest& q) {
+    const auto offset = UploadOffset(q);
+    const auto size = m_s.files.WriteContent(Category(q), q.QueryText("path"), offset, q.RawBody());
+    Json::Value out;
+    out["data"]["size"] = J(size);
     return ApiReply::Ok(out);
 }
 

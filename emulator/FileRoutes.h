@@ -6,6 +6,9 @@
 namespace zeqemu {
 
 // The file service under "filesvc/" and the share folder under "api/app/".
+// A file's bytes go through "filesvc/content": read with an optional
+// "Range: bytes=N-", written (POST or PUT) with an optional
+// "Content-Range: bytes N-M/T" that appends to a partial upload.
 class FileRoutes {
 public:
     explicit FileRoutes(Services services) : m_s(services) {}
@@ -27,6 +30,10 @@ private:
     ApiReply Visibility(const ApiRequest& q);
     ApiReply CreateDirs(const ApiRequest& q);
     ApiReply BatchOperation(const ApiRequest& q);
+    ApiReply ReadContent(const ApiRequest& q);
+    ApiReply WriteContent(const ApiRequest& q);
+    ApiReply Read(const ApiRequest& q);
+    ApiReply Write(const ApiRequest& q);
 
     Services m_s;
 };

@@ -44,6 +44,9 @@ void PrepareBodyRead(const httplib::Request& constReq) {
         kept.emplace("Content-Length", "0");
     }
     req.headers = std::move(kept);
+    // cpp-httplib would cut every routed reply to a requested range itself,
+    // JSON refusals included; the file content route answers ranges instead.
+    req.ranges.clear();
 }
 
 const char* DescribeStatus(int status) {
@@ -211,6 +214,9 @@ void HttpsFrontend::Handle(const httplib::Request& req, httplib::Response& res) 
 
 void HttpsFrontend::Write(const ApiReply& reply, httplib::Response& res) {
     res.status = reply.status;
+    for (const auto& [name, value] : reply.headers) {
+        res.set_header(name, value);
+    }
     const auto& faults = m_faults.Options();
     if (faults.slowChunkBytes == 0 || reply.body.empty()) {
         res.set_content(reply.body, reply.contentType);

@@ -16,6 +16,10 @@ void Router::Post(const std::string& path, Handler handler, int capability) {
     Add("POST", path, Route{std::move(handler), capability, false});
 }
 
+void Router::Put(const std::string& path, Handler handler, int capability) {
+    Add("PUT", path, Route{std::move(handler), capability, false});
+}
+
 void Router::Page(const std::string& path, Handler handler) {
     Add("GET", path, Route{std::move(handler), 0, false});
 }

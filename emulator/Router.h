@@ -21,6 +21,7 @@ public:
     // and a read without them is refused.
     void Get(const std::string& path, Handler handler, int capability = 0);
     void Post(const std::string& path, Handler handler, int capability = 0);
+    void Put(const std::string& path, Handler handler, int capability = 0);
     // A plain page (no client ids), fetched by a generic downloader.
     void Page(const std::string& path, Handler handler);
 

@@ -70,6 +70,7 @@ Answer EmulatorClient::Send(const std::string& method, const std::string& target
     }
     answer.status = result->status;
     answer.text = result->body;
+    answer.contentRange = result->get_header_value("Content-Range");
     answer.json = ParseJson(answer.text);
     return answer;
 }

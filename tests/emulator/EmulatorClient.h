@@ -15,6 +15,7 @@ struct Answer {
     int status = 0; // 0: no HTTP answer at all
     std::string text;
     Json::Value json; // null unless the body is JSON
+    std::string contentRange;
 
     std::int64_t Code() const { return json.isObject() ? json["code"].asInt64() : -1; }
 };

@@ -19,12 +19,14 @@ inline void OnRun(CLI::App* sub, Action& chosen, Action run) {
 }
 
 // One registration function per command group; each adds its subcommand
-// (device, albums, photos, files, tasks, demo) with its own verbs.
+// (device, albums, photos, files, tasks, demo) with its own verbs; transfers
+// add the top-level get and put.
 void AddDeviceCommands(CLI::App& app, Action& chosen);
 void AddAlbumCommands(CLI::App& app, Action& chosen);
 void AddPhotoCommands(CLI::App& app, Action& chosen);
 void AddFileCommands(CLI::App& app, Action& chosen);
 void AddTaskCommands(CLI::App& app, Action& chosen);
+void AddTransferCommands(CLI::App& app, Action& chosen);
 void AddDemoCommand(CLI::App& app, Action& chosen);
 
 } // namespace zeqctl

@@ -129,6 +129,8 @@ Connection::Connection(ConnectionOptions options) {
         emu.port = 0;
         emu.dataDir = m_dataDir;
         emu.stepDelay = options.stepDelay;
+        // Room for "zeqctl put": the emulator holds an upload's body in memory.
+        emu.maxBodyBytes = std::size_t{256} * 1024 * 1024;
         // The pair the build placed beside the executable, so an installed
         // tool does not depend on the build tree.
         const auto config = ExecutableDir() / "config";

@@ -42,6 +42,9 @@ public:
 
     bool Embedded() const { return m_emulator != nullptr; }
     const std::string& BaseUrl() const { return m_baseUrl; }
+    // For the tool's own transfers; never for messages.
+    const std::string& CookieId() const { return m_cookieId; }
+    const std::string& Token() const { return m_token; }
     // For messages: the device URL, and the data folder of an embedded one.
     std::string Describe() const;
     void NoteStartedTask(std::int64_t taskId);

@@ -4,6 +4,7 @@
 #include "FileCommands.h"
 #include "Session.h"
 #include "Tasks.h"
+#include "TransferCommands.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* kCopySource = "/Photos";
 constexpr const char* kCopyTarget = "/Documents";
+constexpr const char* kDownload = "/filesvc/content?path=/Videos/birthday.mp4";
 
 // A fresh device for the tour, so it neither depends on nor changes the
 // persistent one; removed afterwards.
@@ -99,19 +101,28 @@ void Demo(Session& s, const DemoArgs& args, TourFolder* folder) {
     doc["copy"] = status.ToJson();
     listing.path = kCopyTarget;
     doc["copied"] = FetchListing(s, listing);
-    s.Out().Emit(doc, [&] {
+    if (!s.Out().Json()) {
         s.Out().Line("task " + std::to_string(status.taskId) + " " + status.State());
         s.Out().Line("");
         ShowListing(s, doc["copied"]);
+    }
+    if (status.Failed()) {
+        throw CommandError::Device("the copy task failed with code " +
+                                   std::to_string(status.errorCode));
+    }
+
+    Step(s, "5. A download through the transfer engine, with its progress",
+         std::string("get \"") + kDownload + "\" -o birthday.mp4");
+    const auto downloads = folder->Path() / "downloads";
+    std::filesystem::create_directories(downloads);
+    doc["download"] = Download(s, kDownload, (downloads / "birthday.mp4").string());
+    s.Out().Emit(doc, [&] {
+        ShowTransfer(s, doc["download"]);
         s.Out().Line("");
         s.Out().Line("Next: zeqctl --help lists every command; without --device each one runs "
                      "against the persistent emulated device in " +
                      (Connection::DefaultDataHome() / "device").string() + ".");
     });
-    if (status.Failed()) {
-        throw CommandError::Device("the copy task failed with code " +
-                                   std::to_string(status.errorCode));
-    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "Output.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
@@ -12,8 +14,8 @@ constexpr int kBarWidth = 30;
 
 } // namespace
 
-ProgressView::ProgressView(std::ostream& out, bool live, std::string label)
-    : m_out(out), m_live(live), m_label(std::move(label)) {}
+ProgressView::ProgressView(std::ostream& out, bool live, std::string label, ProgressUnit unit)
+    : m_out(out), m_live(live), m_label(std::move(label)), m_unit(unit) {}
 
 std::optional<double> ProgressView::Speed(const ProgressSample& sample,
                                           Clock::time_point now) const {
@@ -63,12 +65,23 @@ std::string ProgressView::Render(const ProgressSample& sample, Clock::time_point
     char figures[96];
     std::snprintf(figures, sizeof(figures), "%3lld%%", static_cast<long long>(percent));
     text += figures;
-    if (sample.total > 0) {
-        text += "  " + std::to_string(sample.done) + "/" + std::to_string(sample.total) + " items";
-    }
-    if (const auto speed = Speed(sample, now)) {
-        std::snprintf(figures, sizeof(figures), "  %.1f items/s", *speed);
-        text += figures;
+    if (m_unit == ProgressUnit::Bytes) {
+        text += "  " + Output::Bytes(sample.done);
+        if (sample.total > 0) {
+            text += "/" + Output::Bytes(sample.total);
+        }
+        if (const auto speed = Speed(sample, now)) {
+            text += "  " + Output::Bytes(static_cast<std::int64_t>(*speed)) + "/s";
+        }
+    } else {
+        if (sample.total > 0) {
+            text +=
+                "  " + std::to_string(sample.done) + "/" + std::to_string(sample.total) + " items";
+        }
+        if (const auto speed = Speed(sample, now)) {
+            std::snprintf(figures, sizeof(figures), "  %.1f items/s", *speed);
+            text += figures;
+        }
     }
     if (percent < 100) {
         const auto eta = Eta(sample, now);
@@ -83,7 +96,8 @@ void ProgressView::Update(const ProgressSample& sample, Clock::time_point now) {
         m_first = sample;
     }
     const bool changed = !m_last || m_last->percent != sample.percent ||
-                         m_last->done != sample.done || m_last->total != sample.total;
+                         m_last->total != sample.total ||
+                         (m_unit == ProgressUnit::Items && m_last->done != sample.done);
     m_last = sample;
     if (!m_live) {
         if (changed) {

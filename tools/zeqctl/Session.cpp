@@ -94,6 +94,10 @@ std::string Session::ExplainTransport(int curlCode) const {
            " (libcurl code " + std::to_string(curlCode) + ")";
 }
 
+void Session::FailTransport(const std::string& what, int curlCode) {
+    throw CommandError(ExitCode::Connection, what + ": " + ExplainTransport(curlCode));
+}
+
 void Session::Fail(const std::string& what, std::int64_t deviceCode,
                    const std::string& deviceText) {
     const auto clues = m_diagnostics.Clues();

@@ -55,6 +55,10 @@ public:
     [[noreturn]] void Fail(const std::string& what, std::int64_t deviceCode = 0,
                            const std::string& deviceText = "");
 
+    // For transfers through the engine, which report libcurl's code directly
+    // instead of through the library's log.
+    [[noreturn]] void FailTransport(const std::string& what, int curlCode);
+
 private:
     std::string ExplainTransport(int curlCode) const;
 

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     AddPhotoCommands(app, chosen);
     AddFileCommands(app, chosen);
     AddTaskCommands(app, chosen);
+    AddTransferCommands(app, chosen);
     AddDemoCommand(app, chosen);
 
     try {

@@ -1,0 +1,144 @@
+// A file's bytes through filesvc/content: ranged reads for resumed downloads
+// and appending writes for resumed uploads, checked against the disk.
+
+#include "EmulatorFixture.h"
+
+#include "emulator/ErrorCodes.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace emutest {
+namespace {
+
+namespace code = zeqemu::code;
+namespace fs = std::filesystem;
+
+class FileContentTest : public EmulatorTest {
+protected:
+    void SetUp() override { Start(false); }
+
+    fs::path Real(const std::string& relative) const {
+        return m_dir.Path() / "files" / "user" / relative;
+    }
+    std::string OnDisk(const std::string& relative) const {
+        std::ifstream in(Real(relative), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static std::string Target(const std::string& path) {
+        return "/filesvc/content?path=" + EmulatorClient::PercentEncode(path);
+    }
+    Answer Read(const std::string& path, const std::string& range = "") const {
+        std::map<std::string, std::string> headers;
+        if (!range.empty()) {
+            headers["Range"] = range;
+        }
+        return m_client->Send("GET", Target(path), headers, "");
+    }
+    Answer Write(const std::string& method, const std::string& path, const std::string& bytes,
+                 const std::string& contentRange = "") const {
+        std::map<std::string, std::string> headers;
+        if (!contentRange.empty()) {
+            headers["Content-Range"] = contentRange;
+        }
+        return m_client->Send(method, Target(path), headers, bytes);
+    }
+};
+
+// Every byte value, so that no text handling on the way goes unnoticed.
+std::string Binary(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 256) % 256);
+    }
+    return bytes;
+}
+
+TEST_F(FileContentTest, ReadsWholeOrFromAnOffset) {
+    const auto bytes = Binary(5000);
+    fs::create_directories(Real("Docs"));
+    std::ofstream(Real("Docs/a b.bin"), std::ios::binary) << bytes;
+
+    const auto whole = Read("/Docs/a b.bin");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.text, bytes);
+
+    const auto tail = Read("/Docs/a b.bin", "bytes=1200-");
+    EXPECT_EQ(tail.status, 206);
+    EXPECT_EQ(tail.contentRange, "bytes 1200-4999/5000");
+    EXPECT_EQ(tail.text, bytes.substr(1200));
+
+    const auto middle = Read("/Docs/a b.bin", "bytes=10-19");
+    EXPECT_EQ(middle.status, 206);
+    EXPECT_EQ(middle.text, bytes.substr(10, 10));
+
+    // At the end: nothing left, and the size tells a finished download apart.
+    const auto past = Read("/Docs/a b.bin", "bytes=5000-");
+    EXPECT_EQ(past.status, 416);
+    EXPECT_EQ(past.contentRange, "bytes */5000");
+    EXPECT_EQ(Read("/Docs/a b.bin", "bytes=-100").status, 416);
+}
+
+TEST_F(FileContentTest, ReadRefusals) {
+    fs::create_directories(Real("Docs"));
+    // Plain downloaders see the refusal in the status, not only in the envelope.
+    const auto missing = Read("/Docs/missing.bin");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.Code(), code::kNoSuchFile);
+    const auto folder = Read("/Docs");
+    EXPECT_EQ(folder.status, 400);
+    EXPECT_EQ(folder.Code(), code::kBadPath);
+    // A refusal stays whole JSON even when a range was asked for.
+    const auto refused = Read("/Docs/missing.bin", "bytes=3-");
+    EXPECT_EQ(refused.Code(), code::kNoSuchFile) << refused.text;
+
+    m_client->SetCredentials("test-cookie", "wrong");
+    EXPECT_EQ(Read("/Docs/missing.bin").status, 401);
+}
+
+TEST_F(FileContentTest, WritesAndResumesAnUpload) {
+    const auto bytes = Binary(3000);
+    fs::create_directories(Real("Up"));
+    for (const auto* method : {"POST", "PUT"}) {
+        const auto first = Write(method, "/Up/f.bin", bytes.substr(0, 1000));
+        ASSERT_EQ(first.Code(), 0) << first.text;
+        EXPECT_EQ(first.json["data"]["size"].asInt64(), 1000);
+        const auto rest = Write(method, "/Up/f.bin", bytes.substr(1000), "bytes 1000-2999/3000");
+        ASSERT_EQ(rest.Code(), 0) << rest.text;
+        EXPECT_EQ(rest.json["data"]["size"].asInt64(), 3000);
+        EXPECT_EQ(OnDisk("Up/f.bin"), bytes) << method;
+    }
+    // The new file is listed like any other.
+    EXPECT_TRUE(EntryNamed(m_client->List("/Up"), "f.bin").isObject());
+
+    // A write without a range replaces the file.
+    ASSERT_EQ(Write("POST", "/Up/f.bin", "short").Code(), 0);
+    EXPECT_EQ(OnDisk("Up/f.bin"), "short");
+}
+
+TEST_F(FileContentTest, WriteRefusalsLeaveTheFileAlone) {
+    fs::create_directories(Real("Up"));
+    ASSERT_EQ(Write("POST", "/Up/f.bin", "12345").Code(), 0);
+
+    // Resuming from anything but the stored size would leave a gap or an overlap.
+    const auto gap = Write("POST", "/Up/f.bin", "xyz", "bytes 7-9/10");
+    EXPECT_EQ(gap.status, 409);
+    EXPECT_NE(gap.text.find("holds 5 bytes"), std::string::npos) << gap.text;
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 3-5/6").status, 409);
+    // The announced range must match the body.
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 5-9/10").status, 400);
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "items 5-7/8").status, 400);
+    EXPECT_EQ(OnDisk("Up/f.bin"), "12345");
+
+    const auto folder = Write("POST", "/Up", "x");
+    EXPECT_EQ(folder.status, 400);
+    EXPECT_EQ(folder.Code(), code::kBadPath);
+    const auto nowhere = Write("POST", "/Nowhere/f.bin", "x");
+    EXPECT_EQ(nowhere.status, 404);
+    EXPECT_EQ(nowhere.Code(), code::kNoSuchFile);
+    EXPECT_FALSE(fs::exists(Real("Nowhere")));
+}
+
+} // namespace
+} // namespace emutest

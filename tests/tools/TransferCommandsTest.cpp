@@ -1,0 +1,234 @@
+// get and put through the transfer engine against a device of the test's own:
+// files compared byte for byte on both sides, resumption from a partial file,
+// and failures mapped to the tool's exit codes.
+
+#include "ToolFixture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace zeqctltest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+// Every byte value in a pattern that does not repeat at block sizes, so a
+// part written twice or skipped shows.
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 0x9e3779b9u;
+    for (auto& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Content(const std::string& path) {
+    return "/filesvc/content?path=" + path;
+}
+
+int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(address);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+class ZeqctlTransfer : public ToolTest {
+protected:
+    void SetUp() override {
+        zeqemu::EmulatorOptions options;
+        options.maxBodyBytes = 16 * kMiB;
+        StartDevice(options);
+    }
+    fs::path OnDevice(const std::string& relative) const {
+        return m_deviceDir.Path() / "files" / "user" / relative;
+    }
+    fs::path Local(const std::string& name) const { return m_work.Path() / name; }
+
+    TempDir m_work;
+};
+
+TEST_F(ZeqctlTransfer, DownloadIsExactAndResumesFromAPartialFile) {
+    const auto original = Pattern(3 * kMiB + 12345);
+    WriteFile(OnDevice("Big/data.bin"), original);
+
+    const auto whole = Json({"get", Content("/Big/data.bin"), "-o", Local("whole.bin").string()});
+    EXPECT_EQ(whole["status"].asInt(), 200);
+    EXPECT_EQ(whole["bytes"].asUInt64(), original.size());
+    EXPECT_EQ(whole["resumedFrom"].asInt64(), 0);
+    EXPECT_GT(whole["speed"].asInt64(), 0);
+    EXPECT_TRUE(ReadFile(Local("whole.bin")) == original) << "the download differs";
+
+    // An interrupted download: the first part is there, the rest must follow.
+    const std::size_t part = kMiB + 7;
+    WriteFile(Local("part.bin"), original.substr(0, part));
+    // An absolute URL on the device works as well as a path.
+    const auto resumed = Json({"get", m_device->BaseUrl() + "filesvc/content?path=/Big/data.bin",
+                               "-o", Local("part.bin").string()});
+    EXPECT_EQ(resumed["status"].asInt(), 206);
+    EXPECT_EQ(resumed["resumedFrom"].asUInt64(), part);
+    EXPECT_EQ(resumed["bytes"].asUInt64(), original.size() - part);
+    EXPECT_TRUE(ReadFile(Local("part.bin")) == original) << "the resumed download differs";
+
+    // Complete already: nothing to fetch, nothing changed.
+    const auto again = Json({"get", Content("/Big/data.bin"), "-o", Local("part.bin").string()});
+    EXPECT_EQ(again["bytes"].asInt64(), 0);
+    EXPECT_TRUE(ReadFile(Local("part.bin")) == original);
+
+    // Longer than the device's file: not this file, so it is left alone.
+    WriteFile(Local("long.bin"), original + "tail");
+    const auto longer = Device({"get", Content("/Big/data.bin"), "-o", Local("long.bin").string()});
+    EXPECT_EQ(longer.exitCode, 1);
+    EXPECT_NE(longer.err.find("remove it"), std::string::npos) << longer.err;
+    EXPECT_EQ(fs::file_size(Local("long.bin")), original.size() + 4);
+}
+
+TEST_F(ZeqctlTransfer, UploadIsReadBackAndResumesAtAnOffset) {
+    const auto original = Pattern(2 * kMiB + 999);
+    WriteFile(Local("up.bin"), original);
+    fs::create_directories(OnDevice("Inbox"));
+
+    const auto sent = Json({"put", Local("up.bin").string(), Content("/Inbox/up.bin")});
+    EXPECT_EQ(sent["status"].asInt(), 200);
+    EXPECT_EQ(sent["bytes"].asUInt64(), original.size());
+    EXPECT_TRUE(ReadFile(OnDevice("Inbox/up.bin")) == original) << "the upload differs";
+    // Read back through the tool as well.
+    Json({"get", Content("/Inbox/up.bin"), "-o", Local("back.bin").string()});
+    EXPECT_TRUE(ReadFile(Local("back.bin")) == original);
+
+    // The device kept the first part of an interrupted upload.
+    const std::size_t part = kMiB + 3;
+    WriteFile(OnDevice("Inbox/resumed.bin"), original.substr(0, part));
+    const auto rest = Json({"put", Local("up.bin").string(), Content("/Inbox/resumed.bin"),
+                            "--offset", std::to_string(part)});
+    EXPECT_EQ(rest["bytes"].asUInt64(), original.size() - part);
+    EXPECT_EQ(rest["resumedFrom"].asUInt64(), part);
+    EXPECT_TRUE(ReadFile(OnDevice("Inbox/resumed.bin")) == original);
+
+    // An offset that does not match what the device holds is refused untouched.
+    const auto wrong =
+        Device({"put", Local("up.bin").string(), Content("/Inbox/resumed.bin"), "--offset", "10"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("holds " + std::to_string(original.size())), std::string::npos)
+        << wrong.err;
+    EXPECT_TRUE(ReadFile(OnDevice("Inbox/resumed.bin")) == original);
+
+    const auto beyond = Device({"put", Local("up.bin").string(), Content("/Inbox/x.bin"),
+                                "--offset", std::to_string(original.size() + 1)});
+    EXPECT_EQ(beyond.exitCode, 2);
+}
+
+TEST_F(ZeqctlTransfer, FailuresMapToExitCodesAndWriteNothing) {
+    WriteFile(OnDevice("a.bin"), "abc");
+
+    const auto missing = Device({"get", Content("/none.bin"), "-o", Local("none.bin").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("HTTP 404"), std::string::npos) << missing.err;
+    EXPECT_FALSE(fs::exists(Local("none.bin"))) << "an error page is not saved as the file";
+
+    auto wrongToken = Target();
+    wrongToken.back() = "not-the-token";
+    wrongToken.insert(wrongToken.end(), {"get", Content("/a.bin"), "-o", Local("a.bin").string()});
+    const auto refused = m_zeqctl(wrongToken);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("40100"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("not-the-token"), std::string::npos);
+
+    const auto foreign =
+        Device({"get", "https://127.0.0.2:1/filesvc/content", "-o", Local("f.bin").string()});
+    EXPECT_EQ(foreign.exitCode, 2) << "the device's credentials go nowhere else";
+
+    // The pin is checked before the transfer starts.
+    const auto pin = Json({"device", "fingerprint"})["fingerprint"].asString();
+    auto wrongPin = pin;
+    wrongPin.back() = wrongPin.back() == '0' ? '1' : '0';
+    const auto pinned =
+        Device({"--pin", pin, "get", Content("/a.bin"), "-o", Local("pinned.bin").string()});
+    EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
+    const auto mismatch =
+        Device({"--pin", wrongPin, "get", Content("/a.bin"), "-o", Local("b.bin").string()});
+    EXPECT_EQ(mismatch.exitCode, 3);
+    EXPECT_NE(mismatch.err.find("pin mismatch"), std::string::npos) << mismatch.err;
+    EXPECT_FALSE(fs::exists(Local("b.bin")));
+
+    const auto url = "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const auto closed = m_zeqctl({"--device", url, "--cookie", "c", "--token", "t", "get",
+                                  Content("/a.bin"), "-o", Local("c.bin").string()});
+    EXPECT_EQ(closed.exitCode, 3);
+    EXPECT_NE(closed.err.find("refused"), std::string::npos) << closed.err;
+    EXPECT_FALSE(fs::exists(Local("c.bin")));
+}
+
+TEST_F(ZeqctlTransfer, CertificateFromAnotherCaFailsTheDownloadWithExitThree) {
+    zeqemu::EmulatorOptions options;
+    options.certFile = HTTPLIB_TEST_CERT_DIR "/server.pem";
+    options.keyFile = HTTPLIB_TEST_CERT_DIR "/server.key";
+    StartDevice(options);
+    WriteFile(OnDevice("a.bin"), "abc");
+    const auto run = Device({"get", Content("/a.bin"), "-o", Local("a.bin").string()});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("not trusted"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(Local("a.bin")));
+}
+
+TEST_F(ZeqctlTransfer, ProgressWithoutATerminalIsPlainLines) {
+    WriteFile(OnDevice("p.bin"), Pattern(kMiB));
+    const auto run = Device({"get", Content("/p.bin"), "-o", Local("p.bin").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_NE(run.out.find("100%  1.0 MiB/1.0 MiB"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("downloaded 1.0 MiB to " + Local("p.bin").string()), std::string::npos)
+        << run.out;
+
+    // With --json standard output is the document alone.
+    const auto json = Device({"--json", "get", Content("/p.bin"), "-o", Local("q.bin").string()});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_TRUE(json.Json().isObject()) << json.out;
+    EXPECT_NE(json.err.find("100%"), std::string::npos) << json.err;
+}
+
+TEST_F(ZeqctlTransfer, EmbeddedDeviceAndTheDemoDownload) {
+    // Larger than the emulator's usual request limit.
+    const auto original = Pattern(2 * kMiB);
+    WriteFile(Local("up.bin"), original);
+    const auto put =
+        m_zeqctl({"--json", "put", Local("up.bin").string(), Content("/Documents/up")});
+    ASSERT_EQ(put.exitCode, 0) << put.err;
+    const auto get =
+        m_zeqctl({"--json", "get", Content("/Documents/up"), "-o", Local("back.bin").string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_TRUE(ReadFile(Local("back.bin")) == original);
+
+    const auto demo = m_zeqctl({"--json", "demo", "--step-delay", "0"});
+    ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    const auto download = demo.Json()["download"];
+    EXPECT_EQ(download["status"].asInt(), 200) << demo.out;
+    EXPECT_GT(download["bytes"].asInt64(), 0);
+}
+
+} // namespace
+} // namespace zeqctltest
