@@ -102,6 +102,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     m_writeFunc = other.m_writeFunc;
     m_readFunc = other.m_readFunc;
     m_retryFunc = other.m_retryFunc;
+    m_sslCtxFunc = other.m_sslCtxFunc;
     m_break.store(false);
 
     if (m_handle != nullptr) {
@@ -121,6 +122,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     Opt(CURLOPT_WRITEDATA, this);
     Opt(CURLOPT_READDATA, this);
     Opt(CURLOPT_XFERINFODATA, this);
+    Opt(CURLOPT_SSL_CTX_DATA, this);
     Opt(CURLOPT_CURLU, m_url.GetHandle());
     if (m_header.GetRawList()) {
         UpdateHeader();
@@ -183,6 +185,7 @@ void CurlConn::Clear() {
     m_uploadFile.clear();
     m_breakConn.store(false);
     m_doneFunc = nullptr;
+    m_sslCtxFunc = nullptr; // curl_easy_reset has removed it from the handle
     m_retryCount = 0;
     m_needRetry = true;
     m_reqBody.clear();
@@ -487,6 +490,30 @@ void CurlConn::SetProgressCB(ProgressFunc fn) {
 
 void CurlConn::SetRetryCallback(RetryFunc fn) {
     m_retryFunc = std::move(fn);
+}
+
+void CurlConn::SetSslCtxFunction(SslCtxFunc fn) {
+    m_sslCtxFunc = std::move(fn);
+    if (m_sslCtxFunc) {
+        Opt(CURLOPT_SSL_CTX_FUNCTION, SslCtxCallback);
+        Opt(CURLOPT_SSL_CTX_DATA, this);
+    } else {
+        Opt(CURLOPT_SSL_CTX_FUNCTION, static_cast<curl_ssl_ctx_callback>(nullptr));
+        Opt(CURLOPT_SSL_CTX_DATA, static_cast<void*>(nullptr));
+    }
+}
+
+CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    if (conn == nullptr || !conn->m_sslCtxFunc) {
+        return CURLE_OK;
+    }
+    try {
+        return conn->m_sslCtxFunc(easy, sslCtx);
+    } catch (...) {
+        // Nothing may unwind through libcurl; a hook that fails refuses.
+        return CURLE_SSL_CONNECT_ERROR;
+    }
 }
 
 std::string CurlConn::UrlEncode(const std::string& text) {

@@ -51,6 +51,15 @@ public:
     using ReadFunc = std::function<size_t(char*, size_t, char*, void*)>;
     using RetryFunc = std::function<bool(CurlConn*, CURLcode)>;
     using ProgressFunc = std::function<void(double, double, int64_t, int64_t)>;
+    // Sees the TLS context of every connection this connection opens, before
+    // its handshake; a non-zero result fails the handshake with that code.
+    // libcurl's own verification stays as configured. Connections and TLS
+    // sessions are shared within a pool (CurlShare): a request may reuse a
+    // connection or resume a session that another connection of the pool
+    // opened without the hook, and then the hook is not asked. A caller that
+    // pins a certificate therefore uses a pool of its own where every
+    // connection carries the hook (CurlConnPool::SetConnInitFunc).
+    using SslCtxFunc = std::function<CURLcode(CURL* easy, void* sslCtx)>;
     using Fields = std::map<std::string, std::string>;
 
     CurlConn();
@@ -88,6 +97,9 @@ public:
     CURLcode ProgressEnable(bool on);
     void SetProgressCB(ProgressFunc fn);
     void SetRetryCallback(RetryFunc fn);
+    // Stays on the connection across requests until Clear; an empty
+    // function removes it.
+    void SetSslCtxFunction(SslCtxFunc fn);
     std::string UrlEncode(const std::string& text);
     std::string UrlUncode(const std::string& text);
     bool IsRecycled();
@@ -191,6 +203,7 @@ private:
     bool BreakRequested() const;
     CURLcode StartByString(const std::string& body, const char* contentType);
     static int64_t NowMs();
+    static CURLcode SslCtxCallback(CURL* easy, void* sslCtx, void* userp);
 
     CURL* m_handle = nullptr;
     CurlUrl m_url;
@@ -216,6 +229,7 @@ private:
     std::atomic<bool> m_breakConn{false};
     bool m_needRetry = true;
     ProgressFunc m_progressFunc;
+    SslCtxFunc m_sslCtxFunc;
     std::atomic<int64_t> m_dlDelta{0};
     std::atomic<int64_t> m_ulDelta{0};
     std::atomic<int64_t> m_windowStart{0};
