@@ -25,6 +25,10 @@ namespace curlppx {
 class CurlConnPool;
 class CurlShare;
 
+namespace detail {
+class RedirectGuard;
+}
+
 enum CurlReqMethod : int {
     CURL_REQ_GET = 0,
     CURL_REQ_POST = 1,
@@ -134,6 +138,15 @@ public:
     std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData);
 
     // Control and results.
+    // An https request never follows a redirect to a non-https URL, and a
+    // request carrying credentials (a "Token", "Cookie" or "Authorization"
+    // header, a bearer token, or a user in its URL) never follows one to
+    // another origin. Such a redirect ends the request, without a retry,
+    // with kRedirectRefused; GetResCode() then gives the redirect's status
+    // and GetRefusedRedirect() its target (empty when nothing was refused;
+    // emptied when the next request starts).
+    static constexpr CURLcode kRedirectRefused = CURLE_HTTP_RETURNED_ERROR;
+    std::string GetRefusedRedirect();
     void Break();
     void BreakConn();
     void InitDefaultRetryCallback();
@@ -204,6 +217,10 @@ private:
     CURLcode StartByString(const std::string& body, const char* contentType);
     static int64_t NowMs();
     static CURLcode SslCtxCallback(CURL* easy, void* sslCtx, void* userp);
+    bool CarriesCredentials();
+    // Loop thread: true when the Location of the response being read must
+    // not be followed.
+    bool RefuseRedirect(const std::string& location);
 
     CURL* m_handle = nullptr;
     CurlUrl m_url;
@@ -230,6 +247,9 @@ private:
     bool m_needRetry = true;
     ProgressFunc m_progressFunc;
     SslCtxFunc m_sslCtxFunc;
+    bool m_bearer = false;
+    std::unique_ptr<detail::RedirectGuard> m_redirectGuard;
+    std::string m_refusedRedirect;
     std::atomic<int64_t> m_dlDelta{0};
     std::atomic<int64_t> m_ulDelta{0};
     std::atomic<int64_t> m_windowStart{0};
