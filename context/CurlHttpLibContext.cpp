@@ -3,7 +3,7 @@
 #include "context/ClientTexts.h"
 #include "context/ClientUtils.h"
 #include "context/FileTransferHandler.h"
-#include "core/ClientConstants.h"
+#include "platform/ClientConstants.h"
 #include "core/detail/CurlHandles.h"
 #include "curlppx/CurlGlobal.h"
 #include "platform/TextCodec.h"
