@@ -93,6 +93,10 @@ std::int64_t ApiRequest::QueryInt(const std::string& name, std::int64_t fallback
     return HasQuery(name) ? QueryInt(name) : fallback;
 }
 
+std::size_t ApiRequest::ReadBody(char* out, std::size_t size) const {
+    return m_bodyStream ? m_bodyStream(out, size) : 0;
+}
+
 const Json::Value& ApiRequest::Body() const {
     if (!m_body) {
         // Strict JSON: no comments, trailing commas, duplicate keys or text after it.

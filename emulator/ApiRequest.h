@@ -2,7 +2,9 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,6 +36,11 @@ public:
 
     // The body as sent, for routes that take bytes.
     const std::string& RawBody() const { return m_bodyText; }
+    // Routes that take their body as a stream read it here as it arrives:
+    // up to size bytes, 0 at the end (throws ApiError past the body limit).
+    using BodyStream = std::function<std::size_t(char* out, std::size_t size)>;
+    void SetBodyStream(BodyStream stream) { m_bodyStream = std::move(stream); }
+    std::size_t ReadBody(char* out, std::size_t size) const;
     // The body as a JSON object; parsed on first use.
     const Json::Value& Body() const;
 
@@ -61,6 +68,7 @@ private:
     Params m_query;
     Headers m_headers;
     std::string m_bodyText;
+    BodyStream m_bodyStream;
     mutable std::optional<Json::Value> m_body;
 };
 

@@ -61,6 +61,7 @@ struct Emulator::Impl {
         settings.certFile = options.certFile.empty() ? DevelopmentCertFile() : options.certFile;
         settings.keyFile = options.keyFile.empty() ? DevelopmentKeyFile() : options.keyFile;
         settings.maxBodyBytes = options.maxBodyBytes;
+        settings.headerTimeout = options.headerTimeout;
         settings.logRequests = options.logRequests;
         frontend = std::make_unique<HttpsFrontend>(settings, router, credentials,
                                                    options.capabilities, options.faults);

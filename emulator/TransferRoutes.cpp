@@ -169,7 +169,7 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
     } else if (IsFile(srcService) && IsGallery(destService)) {
         type = kTypeFileToGallery;
         for (const auto& s : sources) {
-            m_s.files.RealFile(s.category, s.path);
+            m_s.files.OpenFile(s.category, s.path);
         }
     } else if (IsGallery(srcService) && IsGallery(destService)) {
         type = kTypeGalleryToAlbum;
@@ -206,9 +206,9 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
                              const auto media = gallery.MediaFile(s.fid, name);
                              files.Import(media, name, t.category, t.path);
                          } else if (type == kTypeFileToGallery) {
-                             const auto real = files.RealFile(s.category, s.path);
-                             const auto id =
-                                 gallery.ImportItem(real, real.filename().string(), deviceId);
+                             const auto file = files.OpenFile(s.category, s.path);
+                             const auto id = gallery.ImportItem(
+                                 file.Get(), s.path.substr(s.path.rfind('/') + 1), deviceId);
                              if (t.albumId > 0) {
                                  gallery.AddMember(t.albumId, id, 0);
                              }
