@@ -33,6 +33,8 @@ public:
     std::string QueryText(const std::string& name, const std::string& fallback) const;
     std::int64_t QueryInt(const std::string& name) const;
     std::int64_t QueryInt(const std::string& name, std::int64_t fallback) const;
+    // A 32-bit field; a value it cannot hold is refused, never cut down.
+    int QueryInt32(const std::string& name) const;
 
     // The body as sent, for routes that take bytes.
     const std::string& RawBody() const { return m_bodyText; }
@@ -52,6 +54,8 @@ public:
     static std::int64_t Int(const Json::Value& object, const std::string& key);
     static std::int64_t Int(const Json::Value& object, const std::string& key,
                             std::int64_t fallback);
+    static int Int32(const Json::Value& object, const std::string& key);
+    static int Int32(const Json::Value& object, const std::string& key, int fallback);
     // A required array; JSON null counts as an empty array, since the client
     // writes empty lists as null in several bodies.
     static const Json::Value& Array(const Json::Value& object, const std::string& key);

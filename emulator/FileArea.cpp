@@ -617,6 +617,13 @@ void FileArea::RequireExisting(const std::string& category, const std::string& p
     Existing(category, path);
 }
 
+void FileArea::RequireDeletable(const std::string& category, const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    if (Existing(category, path).IsRoot()) {
+        throw ApiError::Device(code::kBadPath, "cannot delete the root folder " + path);
+    }
+}
+
 void FileArea::Recycle(const std::string& category, const std::string& path) {
     std::lock_guard lock(m_mutex);
     const auto at = Existing(category, path);

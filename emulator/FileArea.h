@@ -151,6 +151,8 @@ public:
     // Checks that the path exists (throws ApiError otherwise); used to refuse
     // a task up front instead of failing it later.
     void RequireExisting(const std::string& category, const std::string& path);
+    // The same, and not a root: a root holds everything, so it is never deleted.
+    void RequireDeletable(const std::string& category, const std::string& path);
 
     // Deletion, one entry per call (a task step each).
     void Recycle(const std::string& category, const std::string& path);

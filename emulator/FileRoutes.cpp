@@ -345,8 +345,8 @@ ApiReply FileRoutes::RecoverProgress(const ApiRequest& q) {
 
 ApiReply FileRoutes::MakeDir(const ApiRequest& q) {
     const auto& b = q.Body();
-    return BaseData(m_s.files.MakeDir(Category(q), Q::Text(b, "path"),
-                                      static_cast<int>(Q::Int(b, "redundancy", 0))));
+    return BaseData(
+        m_s.files.MakeDir(Category(q), Q::Text(b, "path"), Q::Int32(b, "redundancy", 0)));
 }
 
 ApiReply FileRoutes::Rename(const ApiRequest& q) {
@@ -377,13 +377,13 @@ ApiReply FileRoutes::RecycleAction(const ApiRequest& q) {
 
 ApiReply FileRoutes::Redundancy(const ApiRequest& q) {
     const auto& b = q.Body();
-    m_s.files.SetRedundancy(Category(q), TextList(b, "path"), static_cast<int>(Q::Int(b, "attr")));
+    m_s.files.SetRedundancy(Category(q), TextList(b, "path"), Q::Int32(b, "attr"));
     return BaseData(0);
 }
 
 ApiReply FileRoutes::Visibility(const ApiRequest& q) {
     const auto& b = q.Body();
-    m_s.files.SetVisibility(Category(q), Q::Text(b, "path"), static_cast<int>(Q::Int(b, "attr")));
+    m_s.files.SetVisibility(Category(q), Q::Text(b, "path"), Q::Int32(b, "attr"));
     return BaseData(0);
 }
 

@@ -70,7 +70,7 @@ std::int64_t FileTasks::Paths(int taskType, const std::string& category,
         throw ApiError::BadRequest(code::kMissingField, "srcPath names no file");
     }
     for (const auto& path : paths) {
-        m_s.files.RequireExisting(category, path);
+        m_s.files.RequireDeletable(category, path);
     }
     TaskPlan plan;
     plan.family = TaskFamily::FileService;

@@ -152,7 +152,7 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
     }
     std::vector<Target> targets;
     for (const auto& d : destDirs) {
-        targets.push_back({Q::Int(d, "albumId", 0), static_cast<int>(Q::Int(d, "albumType", 0)),
+        targets.push_back({Q::Int(d, "albumId", 0), Q::Int32(d, "albumType", 0),
                            Q::Text(d, "path", ""), Q::Text(d, "category", "")});
     }
 

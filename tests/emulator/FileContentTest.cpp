@@ -282,6 +282,9 @@ TEST_F(FileContentTest, WriteRefusalsLeaveTheFileAlone) {
     // The announced range must match the body.
     EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 5-9/10").status, 400);
     EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "items 5-7/8").status, 400);
+    // One past what int64 holds: refused, not overflowed.
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 0-9223372036854775807/*").status, 400);
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 5-9223372036854775808/*").status, 400);
     EXPECT_EQ(OnDisk("Up/f.bin"), "12345");
 
     const auto folder = Write("POST", "/Up", "x");
