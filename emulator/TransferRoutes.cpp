@@ -3,6 +3,7 @@
 #include "emulator/ApiError.h"
 #include "emulator/ErrorCodes.h"
 #include "emulator/FileArea.h"
+#include "emulator/FileTasks.h"
 #include "emulator/Gallery.h"
 #include "emulator/TaskCenter.h"
 
@@ -87,29 +88,8 @@ ApiReply TransferRoutes::CopyOrMove(const ApiRequest& q, bool move) {
             plan.transId = Q::Text(t, "transId", "");
             plan.subTaskId = Q::Int(t, "subTaskId", 0);
         }
-        auto& files = m_s.files;
-        if (move) {
-            plan.planner = [&files, sources, sCategory, dCategory, dPath] {
-                std::vector<TaskStep> steps;
-                for (const auto& source : sources) {
-                    steps.push_back({source, "", [&files, source, sCategory, dCategory, dPath] {
-                                         files.Move(sCategory, source, dCategory, dPath);
-                                     }});
-                }
-                return steps;
-            };
-        } else {
-            plan.planner = [&files, sources, sCategory, dCategory, dPath] {
-                std::vector<TaskStep> steps;
-                for (const auto& source : sources) {
-                    for (const auto& step : files.PlanCopy(sCategory, source, dCategory, dPath)) {
-                        steps.push_back(
-                            {step.srcPath, "", [&files, step] { files.RunCopyStep(step); }});
-                    }
-                }
-                return steps;
-            };
-        }
+        plan.recipe = FileTasks::CopyRecipe(move, sCategory, sources, dCategory, dPath);
+        plan.planner = FileTasks(m_s).Planner(plan.recipe);
         plans.push_back(std::move(plan));
     }
     Json::Value list(Json::arrayValue);
