@@ -390,6 +390,13 @@ TEST_F(CrashLoopTest, Move) {
 // whole in the bin (recycle, restore) or gone (delete).
 class BinCrashTest : public CrashLoopTest {
 protected:
+    static std::vector<std::string> All() {
+        std::vector<std::string> all;
+        for (int i = 0; i < kFiles; ++i) {
+            all.push_back("/bin/f" + std::to_string(i));
+        }
+        return all;
+    }
     // All files back in /bin, then (inBin) all of them in the bin.
     void Ensure(bool inBin) {
         Json::Value body;
@@ -398,11 +405,11 @@ protected:
         if (const auto ids = BinIds(); !ids.empty()) {
             Finish("filesvc", BinAction("restore", ids));
         }
-        std::vector<std::string> all;
+        const auto all = All();
         for (int i = 0; i < kFiles; ++i) {
-            all.push_back("/bin/f" + std::to_string(i));
-            if (!fs::exists(User(all.back().substr(1)))) {
-                Put(all.back(), Pattern(256 << 10, static_cast<char>(i)));
+            const auto& path = all[static_cast<std::size_t>(i)];
+            if (!fs::exists(User(path.substr(1)))) {
+                Put(path, Pattern(256 << 10, static_cast<char>(i)));
             }
         }
         if (inBin) {
@@ -430,11 +437,7 @@ protected:
 TEST_F(BinCrashTest, Recycle) {
     Run({"recycle", 60ms, [&] { Ensure(false); },
          [&] {
-             std::vector<std::string> all;
-             for (int i = 0; i < kFiles; ++i) {
-                 all.push_back("/bin/f" + std::to_string(i));
-             }
-             Remove(all, "recycle");
+             Remove(All(), "recycle");
              return [] {};
          },
          [&] { ExpectEachWholeSomewhere(true); }});
@@ -452,11 +455,7 @@ TEST_F(BinCrashTest, Restore) {
 TEST_F(BinCrashTest, Delete) {
     Run({"delete", 60ms, [&] { Ensure(false); },
          [&] {
-             std::vector<std::string> all;
-             for (int i = 0; i < kFiles; ++i) {
-                 all.push_back("/bin/f" + std::to_string(i));
-             }
-             Remove(all, "force");
+             Remove(All(), "force");
              return [] {};
          },
          [&] { ExpectEachWholeSomewhere(false); }});
