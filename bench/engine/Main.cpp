@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -72,11 +73,14 @@ std::optional<Options> Parse(int argc, char** argv) {
     return options;
 }
 
+// With the core count beside it: a load above it means other work shared the
+// cores with the measured side, and the ratios carry that noise.
 std::string LoadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string one, five, fifteen;
     in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
+    return one + " " + five + " " + fifteen + " on " +
+           std::to_string(std::thread::hardware_concurrency()) + " cores";
 }
 
 // The faster of two runs: on a shared machine noise only ever slows a run.
