@@ -13,8 +13,8 @@ build/release/bench/services/bin/services_bench
 build/release/bench/services/bin/services_bench_memory
 
 # Transfer engine: bench/engine against nginx over HTTPS, with a CA made for
-# this run; the in-process cpp-httplib server only where nginx is missing.
-# Runs in a subshell so that its trap stops nginx on every way out.
+# this run; the benchmark serves itself (cpp-httplib) only where nginx is
+# missing. Runs in a subshell so that its trap stops nginx on every way out.
 engine_bench() (
     local run=build/release/bench/engine-run nginx_bin nginx_pid="" port="" version
     cmake --build --preset release --parallel "$(nproc)" --target engine
