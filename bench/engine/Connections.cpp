@@ -1,6 +1,6 @@
 #include "EngineBench.h"
 
-#include "core/ClientConstants.h"
+#include "platform/ClientConstants.h"
 #include "curlppx/CurlGlobal.h"
 
 #include <algorithm>
