@@ -1,3 +1,9 @@
+// RapidJSON scans strings and white space 16 bytes at a time with SSE2, which
+// every x86-64 processor has. Only this file parses with RapidJSON.
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
+
 #include "services/detail/ReplyReader.h"
 
 #include "core/JsonUtil.h"
@@ -104,36 +110,110 @@ private:
     std::unique_ptr<Json::CharReader> m_reader;
 };
 
+// Builds one JSON value from parse events in an allocator of its own. Its
+// stack keeps its memory from one value to the next.
+class Builder {
+public:
+    explicit Builder(rapidjson::MemoryPoolAllocator<>& allocator) : m_allocator(allocator) {}
+
+    rapidjson::MemoryPoolAllocator<>& Allocator() { return m_allocator; }
+
+    bool Push(JsonValue&& value) {
+        m_stack.push_back(std::move(value));
+        return true;
+    }
+
+    bool Start(bool object) {
+        return Push(JsonValue(object ? rapidjson::kObjectType : rapidjson::kArrayType));
+    }
+
+    // The container's members (name, value, name, value...) or elements are
+    // the last values on the stack, above the container itself.
+    bool End(bool object, rapidjson::SizeType count) {
+        const std::size_t first = m_stack.size() - (object ? 2 : 1) * std::size_t{count};
+        JsonValue& container = m_stack[first - 1];
+        if (object) {
+            for (std::size_t i = first; i < m_stack.size(); i += 2) {
+                container.AddMember(m_stack[i], m_stack[i + 1], m_allocator);
+            }
+        } else {
+            container.Reserve(count, m_allocator);
+            for (std::size_t i = first; i < m_stack.size(); ++i) {
+                container.PushBack(m_stack[i], m_allocator);
+            }
+        }
+        m_stack.resize(first);
+        return true;
+    }
+
+    // The value, once its last event is in. Its memory stays with the
+    // allocator.
+    void TakeValue(JsonValue& out) {
+        out = m_stack.back();
+        m_stack.clear();
+    }
+
+private:
+    rapidjson::MemoryPoolAllocator<>& m_allocator;
+    std::vector<JsonValue> m_stack;
+};
+
+// Text parsed in place stays where it lies (copy false): such a value lives
+// no longer than the parsed copy of the reply.
+JsonValue Text(const char* text, rapidjson::SizeType length, bool copy,
+               rapidjson::MemoryPoolAllocator<>& allocator) {
+    return copy ? JsonValue(text, length, allocator)
+                : JsonValue(rapidjson::StringRef(text, length));
+}
+
+// The index of name among keys, trying hint first: a device sends its keys
+// in one order, usually the table's. keys.size() when absent.
+std::size_t FindKey(const std::vector<std::string_view>& keys, std::string_view name,
+                    std::size_t hint) {
+    if (hint < keys.size() && keys[hint] == name) {
+        return hint;
+    }
+    return static_cast<std::size_t>(std::find(keys.begin(), keys.end(), name) - keys.begin());
+}
+
 // Nesting deeper than any device reply, yet far below jsoncpp's own limit:
 // deeper text goes to jsoncpp, which decides.
 constexpr int kFastDepthLimit = 64;
 
-// Receives a reply's parse events and builds the documents: the streamed
-// list's elements one at a time into the element document, everything else
-// into the root document, where the list itself stays as an empty array.
+// Receives a reply's parse events. Everything outside the streamed list goes
+// to the root builder, where the list itself stays as an empty array. An
+// element of the list that is an object has its members sorted into the
+// sink's keys as they come, a later member of a name replacing an earlier
+// one, and goes to the sink when it ends; its containers are built, members
+// the sink does not read and elements that are no objects are passed over.
 class Router {
 public:
-    Router(rapidjson::Document& root, rapidjson::Document& element, const List& list,
-           int depthLimit)
+    Router(Builder& root, Builder& element, const List& list, int depthLimit)
         : m_root(root), m_element(element), m_list(list),
-          m_pathSize(static_cast<int>(list.Path().size())), m_depthLimit(depthLimit) {}
+          m_pathSize(static_cast<int>(list.Path().size())), m_depthLimit(depthLimit) {
+        if (list.Sink() != nullptr) {
+            m_keys = &list.Sink()->Keys();
+            m_members.resize(m_keys->size());
+            m_found.resize(m_keys->size());
+        }
+    }
 
     bool Null() {
-        return Scalar([](rapidjson::Document& d) { return d.Null(); });
+        return Scalar([](auto&) { return JsonValue(); });
     }
     bool Bool(bool b) {
-        return Scalar([b](rapidjson::Document& d) { return d.Bool(b); });
+        return Scalar([b](auto&) { return JsonValue(b); });
     }
     bool Int(int i) { return Int64(i); }
     bool Uint(unsigned u) { return Int64(u); }
     bool Int64(std::int64_t i) {
-        return Scalar([i](rapidjson::Document& d) { return d.Int64(i); });
+        return Scalar([i](auto&) { return JsonValue(static_cast<int64_t>(i)); });
     }
     bool Uint64(std::uint64_t u) {
-        return Scalar([u](rapidjson::Document& d) { return d.Uint64(u); });
+        return Scalar([u](auto&) { return JsonValue(static_cast<uint64_t>(u)); });
     }
     bool Double(double x) {
-        return Scalar([x](rapidjson::Document& d) { return d.Double(x); });
+        return Scalar([x](auto&) { return JsonValue(x); });
     }
     bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
         const auto number = m_numbers.Read({text, length});
@@ -150,89 +230,163 @@ public:
         }
         return Double(number->real);
     }
-    bool String(const char* text, rapidjson::SizeType length, bool) {
-        return Scalar(
-            [&](rapidjson::Document& d) { return d.String(text, length, /*copy=*/true); });
+    bool String(const char* text, rapidjson::SizeType length, bool copy) {
+        return Scalar([&](auto& allocator) { return Text(text, length, copy, allocator); });
+    }
+
+    bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+        const std::string_view name(text, length);
+        switch (Where()) {
+        case Place::kSkipped:
+            return true;
+        case Place::kMember:
+            m_key = FindKey(*m_keys, name, m_nextKey);
+            m_nextKey = m_key + 1;
+            return true;
+        case Place::kNested:
+            return m_element.Push(Text(text, length, copy, m_element.Allocator()));
+        case Place::kRoot:
+            break;
+        }
+        if (m_depth == m_pathDepth) {
+            m_keyOnPath = name == m_list.Path()[m_pathDepth - 1];
+        }
+        return m_root.Push(Text(text, length, copy, m_root.Allocator()));
     }
 
     bool StartObject() { return Start(/*object=*/true); }
     bool StartArray() { return Start(/*object=*/false); }
-
-    bool Key(const char* text, rapidjson::SizeType length, bool) {
-        if (m_elementDepth == 0 && m_depth == m_pathDepth) {
-            m_keyOnPath = std::string_view(text, length) == m_list.Path()[m_pathDepth - 1];
-        }
-        return Target().Key(text, length, /*copy=*/true);
-    }
-
     bool EndObject(rapidjson::SizeType count) { return End(/*object=*/true, count); }
     bool EndArray(rapidjson::SizeType count) { return End(/*object=*/false, count); }
 
 private:
-    rapidjson::Document& Target() { return m_elementDepth != 0 ? m_element : m_root; }
+    enum class Place {
+        kRoot,    // outside the list
+        kSkipped, // passed over
+        kMember,  // a member of the element read now
+        kNested,  // inside a container of that element
+    };
 
-    template <typename Emit> bool Scalar(Emit emit) {
-        if (m_elementDepth == 0 && m_listDepth != 0 && m_depth == m_listDepth) {
-            return true; // an element that is no object: skipped
+    // Where the next value goes (the depth counts it once it has started).
+    Place Where() const {
+        if (m_skipDepth != 0) {
+            return Place::kSkipped;
         }
-        return emit(Target());
+        if (m_nestedDepth != 0) {
+            return Place::kNested;
+        }
+        if (m_elementDepth != 0) {
+            return Place::kMember;
+        }
+        return m_listDepth != 0 && m_depth == m_listDepth ? Place::kSkipped : Place::kRoot;
+    }
+
+    template <typename Make> bool Scalar(Make make) {
+        switch (Where()) {
+        case Place::kSkipped:
+            return true;
+        case Place::kMember:
+            Keep(make(m_element.Allocator()));
+            return true;
+        case Place::kNested:
+            return m_element.Push(make(m_element.Allocator()));
+        case Place::kRoot:
+            break;
+        }
+        return m_root.Push(make(m_root.Allocator()));
+    }
+
+    // A member of the element under its key, when the sink reads that key.
+    void Keep(JsonValue&& value) {
+        if (m_key < m_members.size()) {
+            m_members[m_key] = std::move(value);
+            m_found[m_key] = Value(&m_members[m_key]);
+        }
     }
 
     bool Start(bool object) {
         if (++m_depth > m_depthLimit) {
             return false;
         }
-        if (m_elementDepth == 0 && m_listDepth != 0 && m_depth == m_listDepth + 1) {
-            m_elementDepth = m_depth;
-        } else if (m_elementDepth == 0) {
-            const bool isPathObject = object && m_pathDepth < m_pathSize &&
-                                      (m_depth == 1 || (m_keyOnPath && m_depth == m_pathDepth + 1));
-            const bool isList =
-                !object && m_keyOnPath && m_depth == m_pathDepth + 1 && m_pathDepth == m_pathSize;
-            if (isPathObject) {
-                m_pathDepth = m_depth;
-            } else if (isList) {
-                m_listDepth = m_depth;
-                m_list.Restart();
+        switch (Where()) {
+        case Place::kSkipped:
+            return true;
+        case Place::kNested:
+            return m_element.Start(object);
+        case Place::kMember:
+            // A member's value that is a container.
+            if (m_key < m_members.size()) {
+                m_nestedDepth = m_depth;
+                return m_element.Start(object);
             }
-            m_keyOnPath = false;
+            m_skipDepth = m_depth;
+            return true;
+        case Place::kRoot:
+            break;
         }
-        return object ? Target().StartObject() : Target().StartArray();
+        if (m_listDepth != 0) {
+            // An element of the list begins.
+            if (object) {
+                m_elementDepth = m_depth;
+                std::fill(m_found.begin(), m_found.end(), Value());
+                m_key = m_members.size();
+                m_nextKey = 0;
+            } else {
+                m_skipDepth = m_depth;
+            }
+            return true;
+        }
+        const bool isPathObject = object && m_pathDepth < m_pathSize &&
+                                  (m_depth == 1 || (m_keyOnPath && m_depth == m_pathDepth + 1));
+        const bool isList =
+            !object && m_keyOnPath && m_depth == m_pathDepth + 1 && m_pathDepth == m_pathSize;
+        if (isPathObject) {
+            m_pathDepth = m_depth;
+        } else if (isList) {
+            m_listDepth = m_depth;
+            m_list.Restart();
+        }
+        m_keyOnPath = false;
+        return m_root.Start(object);
     }
 
     bool End(bool object, rapidjson::SizeType count) {
         const int depth = m_depth--;
-        if (m_elementDepth != 0) {
-            const bool ok = object ? m_element.EndObject(count) : m_element.EndArray(count);
-            if (ok && depth == m_elementDepth) {
-                m_elementDepth = 0;
-                FinishElement();
+        if (m_skipDepth != 0) {
+            if (depth == m_skipDepth) {
+                m_skipDepth = 0;
+            }
+            return true;
+        }
+        if (m_nestedDepth != 0) {
+            const bool ok = m_element.End(object, count);
+            if (depth == m_nestedDepth) {
+                m_nestedDepth = 0;
+                JsonValue container;
+                m_element.TakeValue(container);
+                Keep(std::move(container));
             }
             return ok;
         }
+        if (m_elementDepth != 0) {
+            m_elementDepth = 0;
+            m_list.Sink()->Add(m_found.data());
+            m_element.Allocator().Clear();
+            return true;
+        }
         if (depth == m_listDepth) {
             m_listDepth = 0;
-            return m_root.EndArray(0);
+            return m_root.End(/*object=*/false, 0);
         }
         if (depth == m_pathDepth) {
             --m_pathDepth;
         }
         m_keyOnPath = false;
-        return object ? m_root.EndObject(count) : m_root.EndArray(count);
+        return m_root.End(object, count);
     }
 
-    void FinishElement() {
-        auto events = [](rapidjson::Document&) { return true; };
-        m_element.Populate(events);
-        if (m_element.IsObject() && m_list.Sink() != nullptr) {
-            m_list.Sink()->Add(Value(&m_element));
-        }
-        m_element.SetNull();
-        m_element.GetAllocator().Clear();
-    }
-
-    rapidjson::Document& m_root;
-    rapidjson::Document& m_element;
+    Builder& m_root;
+    Builder& m_element;
     const List& m_list;
     const int m_pathSize;
     const int m_depthLimit;
@@ -243,6 +397,14 @@ private:
     bool m_keyOnPath = false; // that object's last key is the path's next step
     int m_listDepth = 0;      // depth of the list while it is open
     int m_elementDepth = 0;   // depth of the list element being read
+    int m_nestedDepth = 0;    // depth of the element's member container being built
+    int m_skipDepth = 0;      // depth of the container being passed over
+
+    const std::vector<std::string_view>* m_keys = nullptr;
+    std::vector<JsonValue> m_members; // the element's members, per key
+    std::vector<Value> m_found;       // per key: its member, or nothing
+    std::size_t m_key = 0;            // the key of the member being read
+    std::size_t m_nextKey = 0;
 };
 
 // jsoncpp's tree as parse events: its values exactly as jsoncpp decoded them,
@@ -283,13 +445,6 @@ bool Emit(const Json::Value& value, Router& router) {
              Emit(*it, router);
     }
     return ok && router.EndObject(static_cast<rapidjson::SizeType>(value.size()));
-}
-
-// Clears a document's parse stack after events that did not end in a value.
-void Drop(rapidjson::Document& document) {
-    auto noValue = [](rapidjson::Document&) { return false; };
-    document.Populate(noValue);
-    document.SetNull();
 }
 
 constexpr std::size_t kElementBufferSize = 16 * 1024;
@@ -410,12 +565,7 @@ void FindMembers(Value object, const std::vector<std::string_view>& keys, Value*
     }
     std::size_t next = 0;
     for (const auto& member : object.Raw()->GetObject()) {
-        const std::string_view name = Name(member.name);
-        std::size_t index = next;
-        if (index >= keys.size() || keys[index] != name) {
-            index =
-                static_cast<std::size_t>(std::find(keys.begin(), keys.end(), name) - keys.begin());
-        }
+        const std::size_t index = FindKey(keys, Name(member.name), next);
         if (index < keys.size()) {
             found[index] = Value(&member.value);
             next = index + 1;
@@ -432,8 +582,7 @@ List::List(std::initializer_list<std::string_view> path, ListSink& sink)
 
 Document::Document()
     : m_elementBuffer(new char[kElementBufferSize]),
-      m_elementAllocator(m_elementBuffer.get(), kElementBufferSize),
-      m_element(&m_elementAllocator) {}
+      m_elementAllocator(m_elementBuffer.get(), kElementBufferSize) {}
 
 Document::~Document() = default;
 
@@ -451,27 +600,32 @@ bool Document::Parse(const std::string& text, const JsonCppReading& jsoncpp, con
 }
 
 bool Document::ParseFast(const std::string& text, const List& list) {
-    Router router(m_root, m_element, list, kFastDepthLimit);
-    rapidjson::StringStream stream(text.c_str());
+    // Parsed in place: strings are unescaped where they lie and the values
+    // point into the copy instead of copying each string twice.
+    m_text = text;
+    Builder root(m_rootAllocator);
+    Builder element(m_elementAllocator);
+    Router router(root, element, list, kFastDepthLimit);
+    rapidjson::InsituStringStream stream(m_text.data());
     rapidjson::Reader reader;
-    if (!reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, router)) {
-        Drop(m_root);
-        Drop(m_element);
-        m_element.GetAllocator().Clear();
+    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
+    if (!reader.Parse<kFlags>(stream, router)) {
+        m_elementAllocator.Clear();
+        m_rootAllocator.Clear();
         return false;
     }
-    auto events = [](rapidjson::Document&) { return true; };
-    m_root.Populate(events);
+    root.TakeValue(m_root);
     KeepListIfFinal(list);
     return true;
 }
 
 void Document::Take(const Json::Value& tree, const List& list) {
     // jsoncpp took the text, so nothing here refuses it: no depth limit.
-    Router router(m_root, m_element, list, std::numeric_limits<int>::max());
+    Builder root(m_rootAllocator);
+    Builder element(m_elementAllocator);
+    Router router(root, element, list, std::numeric_limits<int>::max());
     Emit(tree, router);
-    auto events = [](rapidjson::Document&) { return true; };
-    m_root.Populate(events);
+    root.TakeValue(m_root);
     KeepListIfFinal(list);
 }
 

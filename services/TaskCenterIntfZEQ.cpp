@@ -105,7 +105,12 @@ void ReadErrorInfo(TaskInfo& info, replyjson::Value error) {
 
 const Fields<TaskInfo> kTask{
     {"taskId", &TaskInfo::taskId},
-    {"taskType", &TaskInfo::taskType},
+    // One key across task families whose ids may collide.
+    {"taskType",
+     [](TaskInfo& info, replyjson::Value taskType) {
+         info.taskType = taskType.Int64();
+         info.uniqueKey = (static_cast<std::uint64_t>(info.taskType) << 32) + info.taskId;
+     }},
     {"progress", &TaskInfo::progress},
     {"taskBeginTime", &TaskInfo::taskBeginTime},
     {"sumNum", &TaskInfo::sumNum},
@@ -116,11 +121,6 @@ const Fields<TaskInfo> kTask{
     {"exceedFlag", &TaskInfo::exceedFlag},
     {"errorInfo", &ReadErrorInfo},
 };
-
-void FillTask(TaskInfo& info, replyjson::Value task) {
-    kTask(info, task);
-    info.uniqueKey = (static_cast<std::uint64_t>(info.taskType) << 32) + info.taskId;
-}
 
 // Status values of the older transfer endpoints are read as unsigned numbers.
 template <std::int64_t TaskStatusRsp::*member>
@@ -231,7 +231,7 @@ bool TaskCenterIntfZEQ::ParseTaskCenterGetRsp(const std::string& reply,
 bool TaskCenterIntfZEQ::ParseTaskCenterGetRsp(const std::string& reply, std::vector<TaskInfo>& out,
                                               std::int64_t& code) {
     replyjson::Document document;
-    replyjson::AppendTo tasks(out, FillTask);
+    replyjson::AppendTo tasks(out, kTask);
     if (!CheckEnvelope(TaskCall("ParseTaskCenterGetRsp"), reply, kInfoPhrase, document, code,
                        {{"data", "tasks"}, tasks})) {
         return false;

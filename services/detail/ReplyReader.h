@@ -98,6 +98,21 @@ private:
 // is usually the device's.
 void FindMembers(Value object, const std::vector<std::string_view>& keys, Value* found);
 
+// Room for the members a table reads, on the stack for any table of usual size.
+class FoundMembers {
+public:
+    explicit FoundMembers(std::size_t count) {
+        if (count > m_inline.size()) {
+            m_spilled.resize(count);
+        }
+    }
+    Value* Data() { return m_spilled.empty() ? m_inline.data() : m_spilled.data(); }
+
+private:
+    std::array<Value, 40> m_inline{};
+    std::vector<Value> m_spilled;
+};
+
 // A record filler written as a table, one line per field:
 //
 //     const replyjson::Fields<BinFileInfo> kBinFile{
@@ -161,20 +176,21 @@ public:
         }
     }
 
-    // Fills record from object; fields in table order.
-    void operator()(Record& record, Value object) const {
-        constexpr std::size_t kInline = 40;
-        std::array<Value, kInline> inlineFound{};
-        std::vector<Value> spilled;
-        Value* found = inlineFound.data();
-        if (m_keys.size() > kInline) {
-            spilled.resize(m_keys.size());
-            found = spilled.data();
-        }
-        FindMembers(object, m_keys, found);
+    const std::vector<std::string_view>& Keys() const { return m_keys; }
+
+    // Fills record from the members found per key (see FindMembers), in
+    // table order.
+    void Apply(Record& record, const Value* found) const {
         for (std::size_t i = 0; i < m_fields.size(); ++i) {
             m_fields[i].Read(record, found[i]);
         }
+    }
+
+    // Fills record from object.
+    void operator()(Record& record, Value object) const {
+        FoundMembers found(m_keys.size());
+        FindMembers(object, m_keys, found.Data());
+        Apply(record, found.Data());
     }
 
 private:
@@ -187,8 +203,11 @@ private:
 // and a reply that fails keeps none of it.
 class ListSink {
 public:
+    // The member names an element is read by.
+    virtual const std::vector<std::string_view>& Keys() const = 0;
     virtual void Restart() = 0;
-    virtual void Add(Value object) = 0;
+    // One element that is an object: per key, its member of that name.
+    virtual void Add(const Value* found) = 0;
 
 protected:
     ~ListSink() = default;
@@ -197,41 +216,47 @@ protected:
 template <typename T> struct IsSharedPtr : std::false_type {};
 template <typename T> struct IsSharedPtr<std::shared_ptr<T>> : std::true_type {};
 
-// Appends one record per object element to the caller's list, filled by
-// fill; what the list held before stays in front and is never touched.
-template <typename Element, typename Fill> class AppendTo final : public ListSink {
+// Appends one record per object element to the caller's list, filled by a
+// table; what the list held before stays in front and is never touched.
+template <typename Element, typename Record> class AppendTo final : public ListSink {
 public:
-    AppendTo(std::vector<Element>& list, const Fill& fill)
-        : m_list(list), m_mark(list.size()), m_fill(fill) {}
-    // The filler is kept by reference: a table or function that outlives the reply step.
-    AppendTo(std::vector<Element>& list, const Fill&& fill) = delete;
+    AppendTo(std::vector<Element>& list, const Fields<Record>& fields)
+        : m_list(list), m_mark(list.size()), m_fields(fields) {}
+    // The table is kept by reference: one that outlives the reply step.
+    AppendTo(std::vector<Element>& list, const Fields<Record>&& fields) = delete;
+
+    const std::vector<std::string_view>& Keys() const override { return m_fields.Keys(); }
 
     void Restart() override {
         m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(m_mark), m_list.end());
     }
 
-    void Add(Value object) override {
+    void Add(const Value* found) override {
         if constexpr (IsSharedPtr<Element>::value) {
-            auto record = std::make_shared<typename Element::element_type>();
-            m_fill(*record, object);
+            auto record = std::make_shared<Record>();
+            m_fields.Apply(*record, found);
             m_list.push_back(std::move(record));
         } else {
-            m_fill(m_list.emplace_back(), object);
+            m_fields.Apply(m_list.emplace_back(), found);
         }
     }
 
 private:
     std::vector<Element>& m_list;
     std::size_t m_mark;
-    const Fill& m_fill;
+    const Fields<Record>& m_fields;
 };
 
 // Appends one record per object element of array, as AppendTo does for a
 // streamed list.
-template <typename Element, typename Fill>
-void AppendObjects(Value array, std::vector<Element>& list, const Fill& fill) {
-    AppendTo<Element, Fill> sink(list, fill);
-    array.ForEachObject([&](Value object) { sink.Add(object); });
+template <typename Element, typename Record>
+void AppendObjects(Value array, std::vector<Element>& list, const Fields<Record>& fields) {
+    AppendTo<Element, Record> sink(list, fields);
+    FoundMembers found(fields.Keys().size());
+    array.ForEachObject([&](Value object) {
+        FindMembers(object, fields.Keys(), found.Data());
+        sink.Add(found.Data());
+    });
 }
 
 // The array a reply step streams: its path of keys from the root object
@@ -282,10 +307,11 @@ private:
     void Take(const Json::Value& tree, const List& list);
     void KeepListIfFinal(const List& list);
 
+    std::string m_text; // the reply, parsed in place
+    rapidjson::MemoryPoolAllocator<> m_rootAllocator;
     std::unique_ptr<char[]> m_elementBuffer;
     rapidjson::MemoryPoolAllocator<> m_elementAllocator;
-    rapidjson::Document m_element;
-    rapidjson::Document m_root;
+    JsonValue m_root;
 };
 
 // The reply envelope of the gallery and task services: the text is a JSON
