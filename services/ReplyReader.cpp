@@ -53,49 +53,13 @@ Json::Value AsJsonCpp(const JsonValue& value) {
     return Json::Value(value.GetDouble());
 }
 
-// How jsoncpp reads a number. An integer from -2^63 to 2^64-1 is kept exactly,
-// as a signed number when it fits one; a fraction, an exponent or a larger
-// integer becomes the double jsoncpp's own reader makes of the text, which is
-// asked for it (1e400 is infinity there, where RapidJSON refuses it). Nothing
-// when that reader refuses the number.
-class JsonCppNumbers {
+// How jsoncpp reads a number that is no integer from -2^63 to 2^64-1 (those
+// both parsers keep exactly): a fraction, an exponent or a larger integer
+// becomes the double jsoncpp's own reader makes of the text, which is asked
+// for it. Nothing when that reader refuses the number.
+class JsonCppReals {
 public:
-    struct Number {
-        enum Kind { kSigned, kUnsigned, kReal } kind;
-        std::int64_t signedValue = 0;
-        std::uint64_t unsignedValue = 0;
-        double real = 0;
-    };
-
-    std::optional<Number> Read(std::string_view text) {
-        const bool negative = !text.empty() && text.front() == '-';
-        const std::string_view digits = negative ? text.substr(1) : text;
-        const std::uint64_t limit =
-            negative ? std::uint64_t{1} << 63 : std::numeric_limits<std::uint64_t>::max();
-        std::uint64_t magnitude = 0;
-        bool integral = !digits.empty();
-        for (const char c : digits) {
-            const auto digit = static_cast<unsigned>(c - '0');
-            if (digit > 9 || magnitude > (limit - digit) / 10) {
-                integral = false;
-                break;
-            }
-            magnitude = magnitude * 10 + digit;
-        }
-        if (integral) {
-            if (negative) {
-                return Number{Number::kSigned, static_cast<std::int64_t>(~magnitude + 1), 0, 0};
-            }
-            if (magnitude <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-                return Number{Number::kSigned, static_cast<std::int64_t>(magnitude), 0, 0};
-            }
-            return Number{Number::kUnsigned, 0, magnitude, 0};
-        }
-        return Real(text);
-    }
-
-private:
-    std::optional<Number> Real(std::string_view text) {
+    std::optional<double> Read(std::string_view text) {
         if (!m_reader) {
             m_reader.reset(Json::CharReaderBuilder().newCharReader());
         }
@@ -104,11 +68,32 @@ private:
             !number.isDouble()) {
             return std::nullopt;
         }
-        return Number{Number::kReal, 0, 0, number.asDouble()};
+        return number.asDouble();
     }
 
+private:
     std::unique_ptr<Json::CharReader> m_reader;
 };
+
+// The number in text parsed in place that the reader's position touches:
+// at its first character or just past its last, depending on when the
+// reader hands its own position back. A value stands between "[", ":", ","
+// or white space and the next of those, so the run of number characters
+// around the position is the number.
+std::string_view NumberAround(const char* begin, const char* position) {
+    const auto inNumber = [](char c) {
+        return c != '\0' && std::strchr("0123456789+-.eE", c) != nullptr;
+    };
+    const char* start = position;
+    while (start != begin && inNumber(start[-1])) {
+        --start;
+    }
+    const char* end = position;
+    while (inNumber(*end)) {
+        ++end;
+    }
+    return {start, static_cast<std::size_t>(end - start)};
+}
 
 // Builds one JSON value from parse events in an allocator of its own. Its
 // stack keeps its memory from one value to the next.
@@ -170,10 +155,23 @@ JsonValue Text(const char* text, rapidjson::SizeType length, bool copy,
 // in one order, usually the table's. keys.size() when absent.
 std::size_t FindKey(const std::vector<std::string_view>& keys, std::string_view name,
                     std::size_t hint) {
-    if (hint < keys.size() && keys[hint] == name) {
+    // Keys are short: compared inline, a call per comparison cost more than
+    // the comparison.
+    const auto same = [name](std::string_view key) {
+        if (key.size() != name.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (key[i] != name[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (hint < keys.size() && same(keys[hint])) {
         return hint;
     }
-    return static_cast<std::size_t>(std::find(keys.begin(), keys.end(), name) - keys.begin());
+    return static_cast<std::size_t>(std::find_if(keys.begin(), keys.end(), same) - keys.begin());
 }
 
 // Nesting deeper than any device reply, yet far below jsoncpp's own limit:
@@ -188,8 +186,11 @@ constexpr int kFastDepthLimit = 64;
 // the sink does not read and elements that are no objects are passed over.
 class Router {
 public:
-    Router(Builder& root, Builder& element, const List& list, int depthLimit)
-        : m_root(root), m_element(element), m_list(list),
+    // stream: the text being parsed in place, whose doubles are read again
+    // by jsoncpp; null for values jsoncpp decoded already.
+    Router(Builder& root, Builder& element, const List& list, int depthLimit,
+           const rapidjson::InsituStringStream* stream = nullptr)
+        : m_root(root), m_element(element), m_list(list), m_stream(stream),
           m_pathSize(static_cast<int>(list.Path().size())), m_depthLimit(depthLimit) {
         if (list.Sink() != nullptr) {
             m_keys = &list.Sink()->Keys();
@@ -213,23 +214,17 @@ public:
         return Scalar([u](auto&) { return JsonValue(static_cast<uint64_t>(u)); });
     }
     bool Double(double x) {
+        if (m_stream != nullptr) {
+            const auto real = m_reals.Read(NumberAround(m_stream->head_, m_stream->src_));
+            if (!real) {
+                return false;
+            }
+            x = *real;
+        }
         return Scalar([x](auto&) { return JsonValue(x); });
     }
-    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-        const auto number = m_numbers.Read({text, length});
-        if (!number) {
-            return false;
-        }
-        switch (number->kind) {
-        case JsonCppNumbers::Number::kSigned:
-            return Int64(number->signedValue);
-        case JsonCppNumbers::Number::kUnsigned:
-            return Uint64(number->unsignedValue);
-        case JsonCppNumbers::Number::kReal:
-            break;
-        }
-        return Double(number->real);
-    }
+    // Numbers arrive typed; the reader still names this for its text mode.
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
     bool String(const char* text, rapidjson::SizeType length, bool copy) {
         return Scalar([&](auto& allocator) { return Text(text, length, copy, allocator); });
     }
@@ -388,9 +383,10 @@ private:
     Builder& m_root;
     Builder& m_element;
     const List& m_list;
+    const rapidjson::InsituStringStream* m_stream;
     const int m_pathSize;
     const int m_depthLimit;
-    JsonCppNumbers m_numbers;
+    JsonCppReals m_reals;
 
     int m_depth = 0;          // containers open
     int m_pathDepth = 0;      // depth of the innermost open object on the list's path
@@ -546,6 +542,14 @@ std::string Value::Text() const {
                : std::string();
 }
 
+void Value::AssignText(std::string& out) const {
+    if (m_value != nullptr && m_value->IsString()) {
+        out.assign(m_value->GetString(), m_value->GetStringLength());
+    } else {
+        out.clear();
+    }
+}
+
 bool Value::Bool() const {
     return m_value != nullptr && m_value->IsBool() && m_value->GetBool();
 }
@@ -605,11 +609,10 @@ bool Document::ParseFast(const std::string& text, const List& list) {
     m_text = text;
     Builder root(m_rootAllocator);
     Builder element(m_elementAllocator);
-    Router router(root, element, list, kFastDepthLimit);
     rapidjson::InsituStringStream stream(m_text.data());
+    Router router(root, element, list, kFastDepthLimit, &stream);
     rapidjson::Reader reader;
-    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
-    if (!reader.Parse<kFlags>(stream, router)) {
+    if (!reader.Parse<rapidjson::kParseInsituFlag>(stream, router)) {
         m_elementAllocator.Clear();
         m_rootAllocator.Clear();
         return false;

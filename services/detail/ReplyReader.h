@@ -72,6 +72,8 @@ public:
     std::uint64_t Uint64() const;
     double Double() const;
     std::string Text() const;
+    // Text() into out, reusing its storage.
+    void AssignText(std::string& out) const;
     bool Bool() const;
     // A number as jsoncpp's asDouble gives it; only for IsNumber().
     double AsDouble() const;
@@ -145,7 +147,7 @@ public:
                 if constexpr (std::is_same_v<Target, Rule>) {
                     target(record, member);
                 } else if constexpr (std::is_same_v<Target, std::string Record::*>) {
-                    record.*target = member.Text();
+                    member.AssignText(record.*target);
                 } else if constexpr (std::is_same_v<Target, std::int32_t Record::*>) {
                     record.*target = member.Int32();
                 } else if constexpr (std::is_same_v<Target, std::uint32_t Record::*>) {
