@@ -444,6 +444,7 @@ bool Emit(const Json::Value& value, Router& router) {
 }
 
 constexpr std::size_t kElementBufferSize = 16 * 1024;
+constexpr std::size_t kSimdPadding = 16;
 
 } // namespace
 
@@ -606,7 +607,10 @@ bool Document::Parse(const std::string& text, const JsonCppReading& jsoncpp, con
 bool Document::ParseFast(const std::string& text, const List& list) {
     // Parsed in place: strings are unescaped where they lie and the values
     // point into the copy instead of copying each string twice.
-    m_text = text;
+    // The SSE2 scans read 16 aligned bytes at a time, past the text's end:
+    // the copy is padded with zeros so that they stay inside it.
+    m_text.assign(text.size() + kSimdPadding, '\0');
+    text.copy(m_text.data(), text.size());
     Builder root(m_rootAllocator);
     Builder element(m_elementAllocator);
     rapidjson::InsituStringStream stream(m_text.data());
