@@ -13,6 +13,40 @@
 #include <memory>
 #include <optional>
 
+namespace {
+
+// Signed 32-bit decimal with leading blanks and a sign; trailing text is
+// ignored. Text with no number, or a number out of range, gives nothing.
+std::optional<std::int32_t> Int32FromText(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text, &end, 10);
+    if (end == text || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(parsed);
+}
+
+std::int64_t Int64FromText(const char* text) {
+    return std::strtoll(text, nullptr, 10);
+}
+
+std::uint64_t Uint64FromText(const char* text) {
+    return std::strtoull(text, nullptr, 10);
+}
+
+std::optional<double> DoubleFromText(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || errno == ERANGE) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+} // namespace
+
 namespace JsonUtil {
 namespace {
 
@@ -92,36 +126,6 @@ bool GetBoolValFromJson(const Json::Value& value, const std::string& key) {
 } // namespace JsonUtil
 
 namespace jsonmember {
-
-// Signed 32-bit decimal with leading blanks and a sign; trailing text is
-// ignored. Text with no number, or a number out of range, gives nothing.
-std::optional<std::int32_t> Int32FromText(const char* text) {
-    errno = 0;
-    char* end = nullptr;
-    const long long parsed = std::strtoll(text, &end, 10);
-    if (end == text || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(parsed);
-}
-
-std::int64_t Int64FromText(const char* text) {
-    return std::strtoll(text, nullptr, 10);
-}
-
-std::uint64_t Uint64FromText(const char* text) {
-    return std::strtoull(text, nullptr, 10);
-}
-
-std::optional<double> DoubleFromText(const char* text) {
-    errno = 0;
-    char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
-    if (end == text || errno == ERANGE) {
-        return std::nullopt;
-    }
-    return parsed;
-}
 
 // Each rule looks at a member once: text is converted by the getter's text
 // rule, anything else passes the getter's type test or gives the default.

@@ -471,70 +471,41 @@ Value Value::Element(std::size_t index) const {
     return index < Size() ? Value(&(*m_value)[static_cast<rapidjson::SizeType>(index)]) : Value();
 }
 
-// Text goes by the getters' text rules; the common integers are read
-// directly, which is what jsoncpp's tests and conversions give for them;
-// everything else is handed to those tests and conversions.
+// The common kinds are read directly, which is what jsoncpp's tests and
+// conversions give for them; everything else, text included, is handed to the
+// getters' own rules as its jsoncpp twin.
 
-std::int32_t Value::Int32() const {
+template <typename T> T Value::ByGetterRule(T (*rule)(const Json::Value*, T)) const {
     if (m_value == nullptr) {
-        return 0;
-    }
-    if (m_value->IsString()) {
-        return jsonmember::Int32FromText(m_value->GetString()).value_or(0);
-    }
-    if (m_value->IsInt()) {
-        return m_value->GetInt();
+        return T{};
     }
     const Json::Value member = AsJsonCpp(*m_value);
-    return jsonmember::Int32(&member, 0);
+    return rule(&member, T{});
+}
+
+std::int32_t Value::Int32() const {
+    return m_value != nullptr && m_value->IsInt() ? m_value->GetInt()
+                                                  : ByGetterRule(jsonmember::Int32);
 }
 
 std::uint32_t Value::Uint32() const {
-    if (m_value == nullptr) {
-        return 0;
-    }
-    if (m_value->IsString()) {
-        const auto parsed = jsonmember::Int32FromText(m_value->GetString());
-        return parsed ? static_cast<std::uint32_t>(*parsed) : 0;
-    }
-    const Json::Value member = AsJsonCpp(*m_value);
-    return jsonmember::Uint32(&member, 0);
+    return m_value != nullptr && m_value->IsUint() ? m_value->GetUint()
+                                                   : ByGetterRule(jsonmember::Uint32);
 }
 
 std::int64_t Value::Int64() const {
-    if (m_value == nullptr) {
-        return 0;
-    }
-    if (m_value->IsString()) {
-        return jsonmember::Int64FromText(m_value->GetString());
-    }
-    if (m_value->IsInt64()) {
-        return m_value->GetInt64();
-    }
-    const Json::Value member = AsJsonCpp(*m_value);
-    return jsonmember::Int64(&member, 0);
+    return m_value != nullptr && m_value->IsInt64() ? m_value->GetInt64()
+                                                    : ByGetterRule(jsonmember::Int64);
 }
 
 std::uint64_t Value::Uint64() const {
-    if (m_value == nullptr) {
-        return 0;
-    }
-    if (m_value->IsString()) {
-        return jsonmember::Uint64FromText(m_value->GetString());
-    }
-    const Json::Value member = AsJsonCpp(*m_value);
-    return jsonmember::Uint64(&member, 0);
+    return m_value != nullptr && m_value->IsUint64() ? m_value->GetUint64()
+                                                     : ByGetterRule(jsonmember::Uint64);
 }
 
 double Value::Double() const {
-    if (m_value == nullptr) {
-        return 0;
-    }
-    if (m_value->IsString()) {
-        return jsonmember::DoubleFromText(m_value->GetString()).value_or(0);
-    }
-    const Json::Value member = AsJsonCpp(*m_value);
-    return jsonmember::Double(&member, 0);
+    return m_value != nullptr && m_value->IsNumber() ? m_value->GetDouble()
+                                                     : ByGetterRule(jsonmember::Double);
 }
 
 std::string Value::Text() const {
@@ -609,8 +580,9 @@ bool Document::ParseFast(const std::string& text, const List& list) {
     // point into the copy instead of copying each string twice.
     // The SSE2 scans read 16 aligned bytes at a time, past the text's end:
     // the copy is padded with zeros so that they stay inside it.
-    m_text.assign(text.size() + kSimdPadding, '\0');
-    text.copy(m_text.data(), text.size());
+    m_text.reserve(text.size() + kSimdPadding);
+    m_text = text;
+    m_text.resize(text.size() + kSimdPadding);
     Builder root(m_rootAllocator);
     Builder element(m_elementAllocator);
     rapidjson::InsituStringStream stream(m_text.data());

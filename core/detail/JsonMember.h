@@ -3,7 +3,6 @@
 #include <json/value.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 // The rules of the JsonUtil getters, applied to a member already found (null
@@ -11,13 +10,6 @@
 // hold a reply in another JSON library, give exactly the getters' results
 // through these. Internal to the library.
 namespace jsonmember {
-
-// A member that is text is converted by the getter's text rule. The text is
-// read up to its first NUL byte, as the getters read it.
-std::optional<std::int32_t> Int32FromText(const char* text);
-std::int64_t Int64FromText(const char* text);
-std::uint64_t Uint64FromText(const char* text);
-std::optional<double> DoubleFromText(const char* text);
 
 std::int32_t Int32(const Json::Value* member, std::int32_t defaultValue);
 std::uint32_t Uint32(const Json::Value* member, std::uint32_t defaultValue);

@@ -92,6 +92,8 @@ public:
     const JsonValue* Raw() const { return m_value; }
 
 private:
+    template <typename T> T ByGetterRule(T (*rule)(const Json::Value*, T)) const;
+
     const JsonValue* m_value = nullptr;
 };
 
