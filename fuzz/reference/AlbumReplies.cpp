@@ -1,4 +1,5 @@
 // The album service's reply steps as they read replies with jsoncpp.
+#include "ReferenceGallery.h"
 #include "ReferenceJson.h"
 #include "ReferenceReplies.h"
 
@@ -15,6 +16,7 @@ namespace reference {
 namespace {
 
 using namespace referencejson;
+using namespace referencegallery;
 
 DeviceCall AlbumCall(std::string_view name) {
     return DeviceCall(Scribo::subAlbum, std::string("AlbumIntfZEQ::").append(name));
@@ -62,29 +64,6 @@ bool CheckReplyKeepingRecordOnFailure(const DeviceCall& call, const std::string&
         return false;
     }
     record = std::move(envelope);
-    return true;
-}
-
-inline bool CheckReplyAppendingIds(const DeviceCall& call, const std::string& reply,
-                                   std::string_view phrase, const char* arrayKey, const char* idKey,
-                                   std::vector<std::int64_t>& ids, HttpPostRspCode* rsp) {
-    Json::Value root;
-    if (!call.CheckReply(reply, phrase, root, rsp)) {
-        return false;
-    }
-    ForEachObject(root, arrayKey,
-                  [&](const Json::Value& item) { ids.push_back(Int64(item, idKey)); });
-    return true;
-}
-
-inline bool CheckReplyReadingTaskId(const DeviceCall& call, const std::string& reply,
-                                    std::string_view phrase, std::int64_t& taskId,
-                                    HttpPostRspCode* rsp) {
-    Json::Value root;
-    if (!call.CheckReply(reply, phrase, root, rsp)) {
-        return false;
-    }
-    taskId = Int32(root, "taskId");
     return true;
 }
 

@@ -1,4 +1,5 @@
 // The photo service's reply steps as they read replies with jsoncpp.
+#include "ReferenceGallery.h"
 #include "ReferenceJson.h"
 #include "ReferenceReplies.h"
 
@@ -13,6 +14,7 @@ namespace reference {
 namespace {
 
 using namespace referencejson;
+using namespace referencegallery;
 
 DeviceCall PhotoCall(std::string_view name) {
     return DeviceCall(Scribo::subGallery, std::string("PhotoIntfZEQ::").append(name));
@@ -39,29 +41,6 @@ BinFileInfo ReadBinFile(const Json::Value& item) {
     file.takenTime = Int64(item, "takenTime");
     file.subType = Int64(item, "subType");
     return file;
-}
-
-inline bool CheckReplyAppendingIds(const DeviceCall& call, const std::string& reply,
-                                   std::string_view phrase, const char* arrayKey, const char* idKey,
-                                   std::vector<std::int64_t>& ids, HttpPostRspCode* rsp) {
-    Json::Value root;
-    if (!call.CheckReply(reply, phrase, root, rsp)) {
-        return false;
-    }
-    ForEachObject(root, arrayKey,
-                  [&](const Json::Value& item) { ids.push_back(Int64(item, idKey)); });
-    return true;
-}
-
-inline bool CheckReplyReadingTaskId(const DeviceCall& call, const std::string& reply,
-                                    std::string_view phrase, std::int64_t& taskId,
-                                    HttpPostRspCode* rsp) {
-    Json::Value root;
-    if (!call.CheckReply(reply, phrase, root, rsp)) {
-        return false;
-    }
-    taskId = Int32(root, "taskId");
-    return true;
 }
 
 void FillGalleryModel(GalleryModel& model, const Json::Value& value) {

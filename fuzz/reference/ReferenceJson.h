@@ -45,11 +45,6 @@ inline bool Bool(const Json::Value& value, const char* key) {
     return JsonUtil::GetBoolValFromJson(value, key);
 }
 
-// jsoncpp has no constructor for long, which std::int64_t is here.
-inline Json::Value JsonInt64(std::int64_t number) {
-    return Json::Value(static_cast<Json::Int64>(number));
-}
-
 // Reads the members of one object for a record filler that asks for its keys
 // roughly in the object's own (sorted) order, as the fillers of big pages do.
 // A cursor walks the members once; a key that is not among the next few
@@ -125,17 +120,6 @@ template <typename Fill> void ForEachObject(const Json::Value& parent, const cha
             fill(element);
         }
     }
-}
-
-// A null value turns into an array on its first append, so an empty list
-// goes out as null unless the caller asks for an empty array.
-template <typename T>
-Json::Value JsonList(const std::vector<T>& items, Json::ValueType whenEmpty = Json::nullValue) {
-    Json::Value list(whenEmpty);
-    for (const T& item : items) {
-        list.append(Json::Value(item));
-    }
-    return list;
 }
 
 } // namespace referencejson

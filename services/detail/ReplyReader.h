@@ -82,10 +82,8 @@ public:
     std::uint64_t AsUInt64() const;
 
     std::int32_t Int32(std::string_view key) const { return (*this)[key].Int32(); }
-    std::uint32_t Uint32(std::string_view key) const { return (*this)[key].Uint32(); }
     std::int64_t Int64(std::string_view key) const { return (*this)[key].Int64(); }
     std::uint64_t Uint64(std::string_view key) const { return (*this)[key].Uint64(); }
-    double Double(std::string_view key) const { return (*this)[key].Double(); }
     std::string Text(std::string_view key) const { return (*this)[key].Text(); }
     bool Bool(std::string_view key) const { return (*this)[key].Bool(); }
 
