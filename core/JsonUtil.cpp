@@ -13,6 +13,40 @@
 #include <memory>
 #include <optional>
 
+namespace {
+
+// Signed 32-bit decimal with leading blanks and a sign; trailing text is
+// ignored. Text with no number, or a number out of range, gives nothing.
+std::optional<std::int32_t> Int32FromText(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text, &end, 10);
+    if (end == text || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(parsed);
+}
+
+std::int64_t Int64FromText(const char* text) {
+    return std::strtoll(text, nullptr, 10);
+}
+
+std::uint64_t Uint64FromText(const char* text) {
+    return std::strtoull(text, nullptr, 10);
+}
+
+std::optional<double> DoubleFromText(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || errno == ERANGE) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+} // namespace
+
 namespace JsonUtil {
 namespace {
 
@@ -22,28 +56,6 @@ const Json::Value* Member(const Json::Value& value, const std::string& key) {
         return nullptr;
     }
     return value.find(key.data(), key.data() + key.size());
-}
-
-// Signed 32-bit decimal with leading blanks and a sign; trailing text is
-// ignored. Text with no number, or a number out of range, gives nothing.
-std::optional<std::int32_t> ParseInt32(const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (end == text.c_str() || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(parsed);
-}
-
-std::optional<double> ParseDouble(const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || errno == ERANGE) {
-        return std::nullopt;
-    }
-    return parsed;
 }
 
 } // namespace
@@ -84,19 +96,8 @@ Json::Value GetJsonArrayValFromJson(const Json::Value& value, const std::string&
     return member != nullptr && member->isArray() ? *member : Json::Value{};
 }
 
-// Each numeric getter looks its key up once: a member is either a string,
-// converted by the getter's text rule, or passes the getter's type test, or
-// gives the default.
-
 int GetInt32ValFromJson(const Json::Value& value, const std::string& key, int defaultValue) {
-    const Json::Value* member = Member(value, key);
-    if (member == nullptr) {
-        return defaultValue;
-    }
-    if (member->isString()) {
-        return ParseInt32(member->asString()).value_or(defaultValue);
-    }
-    return member->isInt() ? member->asInt() : defaultValue;
+    return jsonmember::Int32(Member(value, key), defaultValue);
 }
 
 std::int64_t GetInt64ValFromJson(const Json::Value& value, const std::string& key,
@@ -106,62 +107,87 @@ std::int64_t GetInt64ValFromJson(const Json::Value& value, const std::string& ke
 
 unsigned int GetUint32ValFromJson(const Json::Value& value, const std::string& key,
                                   unsigned int defaultValue) {
-    const Json::Value* member = Member(value, key);
-    if (member == nullptr) {
-        return defaultValue;
-    }
-    if (member->isString()) {
-        const auto parsed = ParseInt32(member->asString());
-        return parsed ? static_cast<unsigned int>(*parsed) : defaultValue;
-    }
-    return member->isUInt() ? member->asUInt() : defaultValue;
+    return jsonmember::Uint32(Member(value, key), defaultValue);
 }
 
 std::uint64_t GetUint64ValFromJson(const Json::Value& value, const std::string& key,
                                    std::uint64_t defaultValue) {
-    const Json::Value* member = Member(value, key);
-    if (member == nullptr) {
-        return defaultValue;
-    }
-    if (member->isString()) {
-        return std::strtoull(member->asCString(), nullptr, 10);
-    }
-    return member->isUInt64() ? member->asUInt64() : defaultValue;
+    return jsonmember::Uint64(Member(value, key), defaultValue);
 }
 
 double GetDoubleValFromJson(const Json::Value& value, const std::string& key, double defaultValue) {
-    const Json::Value* member = Member(value, key);
-    if (member == nullptr) {
-        return defaultValue;
-    }
-    if (member->isString()) {
-        return ParseDouble(member->asString()).value_or(defaultValue);
-    }
-    // isDouble() holds for integers and reals alike, never for booleans.
-    return member->isDouble() ? member->asDouble() : defaultValue;
+    return jsonmember::Double(Member(value, key), defaultValue);
 }
 
 bool GetBoolValFromJson(const Json::Value& value, const std::string& key) {
-    const Json::Value* member = Member(value, key);
-    return member != nullptr && member->isBool() && member->asBool();
+    return jsonmember::Bool(Member(value, key));
 }
 
 } // namespace JsonUtil
 
 namespace jsonmember {
 
+// Each rule looks at a member once: text is converted by the getter's text
+// rule, anything else passes the getter's type test or gives the default.
+
+std::int32_t Int32(const Json::Value* member, std::int32_t defaultValue) {
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        return Int32FromText(member->asCString()).value_or(defaultValue);
+    }
+    return member->isInt() ? member->asInt() : defaultValue;
+}
+
+std::uint32_t Uint32(const Json::Value* member, std::uint32_t defaultValue) {
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        const auto parsed = Int32FromText(member->asCString());
+        return parsed ? static_cast<std::uint32_t>(*parsed) : defaultValue;
+    }
+    return member->isUInt() ? member->asUInt() : defaultValue;
+}
+
 std::int64_t Int64(const Json::Value* member, std::int64_t defaultValue) {
     if (member == nullptr) {
         return defaultValue;
     }
     if (member->isString()) {
-        return std::strtoll(member->asCString(), nullptr, 10);
+        return Int64FromText(member->asCString());
     }
     return member->isInt64() ? member->asInt64() : defaultValue;
 }
 
+std::uint64_t Uint64(const Json::Value* member, std::uint64_t defaultValue) {
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        return Uint64FromText(member->asCString());
+    }
+    return member->isUInt64() ? member->asUInt64() : defaultValue;
+}
+
+double Double(const Json::Value* member, double defaultValue) {
+    if (member == nullptr) {
+        return defaultValue;
+    }
+    if (member->isString()) {
+        return DoubleFromText(member->asCString()).value_or(defaultValue);
+    }
+    // isDouble() holds for integers and reals alike, never for booleans.
+    return member->isDouble() ? member->asDouble() : defaultValue;
+}
+
 std::string Text(const Json::Value* member) {
     return member != nullptr && member->isString() ? member->asString() : std::string{};
+}
+
+bool Bool(const Json::Value* member) {
+    return member != nullptr && member->isBool() && member->asBool();
 }
 
 } // namespace jsonmember

@@ -8,6 +8,14 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake --preset release
+
+# ---- Services ----
+# Ratios against a baseline in the same run: the device call against a plain
+# easy handle; every list reply step against a RapidJSON DOM parse of the same
+# text; the photo table fetched over HTTPS and filled through the photo
+# service against a plain easy handle fetching the same bytes; the album
+# members body against a hand-written writer. Then each list reply step's
+# peak heap beyond the records it returns, against the reply's size.
 cmake --build --preset release --parallel "$(nproc)" --target services_bench services_bench_memory
 build/release/bench/services/bin/services_bench
 build/release/bench/services/bin/services_bench_memory

@@ -19,12 +19,9 @@ using gallery_detail::CheckReplyAppendingIds;
 using gallery_detail::CheckReplyReadingTaskId;
 using gallery_detail::PostRecord;
 using gallery_detail::PostTree;
-using servicejson::Double;
-using servicejson::ForEachObject;
-using servicejson::Int32;
+using replyjson::Fields;
 using servicejson::Int64;
 using servicejson::JsonInt64;
-using servicejson::Text;
 
 namespace {
 
@@ -39,11 +36,11 @@ std::string Decimal(std::int64_t number) {
 
 // Negative or oversized numbers have no unsigned 64-bit form; they give 0
 // rather than an undefined conversion.
-std::uint64_t FaceCoordinateEntry(const Json::Value& entry) {
-    if (!entry.isNumeric()) {
+std::uint64_t FaceCoordinateEntry(replyjson::Value entry) {
+    if (!entry.IsNumber()) {
         return 0;
     }
-    const double whole = std::trunc(entry.asDouble());
+    const double whole = std::trunc(entry.AsDouble());
     constexpr double kTwoToThe64 = 18446744073709551616.0;
     return whole >= 0.0 && whole < kTwoToThe64 ? static_cast<std::uint64_t>(whole) : 0;
 }
@@ -57,36 +54,149 @@ std::int32_t IntegralPart(double number) {
     return whole >= kMin && whole <= kMax ? static_cast<std::int32_t>(whole) : 0;
 }
 
-AlbumCoverInfo ReadCover(const Json::Value& item) {
-    AlbumCoverInfo cover;
-    cover.coverId = Int64(item, "coverId");
-    cover.thumbFilePath = Text(item, "thumbFilePath");
-    cover.zeqFilePath = Text(item, "zeqFilePath");
-    cover.lcdFilePath = Text(item, "lcdFilePath");
-    cover.ownerName = Text(item, "ownerName");
-    cover.mediaType = Int64(item, "mediaType");
-    cover.orientation = Int32(item, "orientation");
-    const Json::Value face = JsonUtil::GetJsonArrayValFromJson(item, "faceCoordinate");
-    for (Json::ArrayIndex j = 0; j < face.size() && j < cover.faceCoordinate.size(); ++j) {
-        cover.faceCoordinate[j] = FaceCoordinateEntry(face[j]);
-    }
-    cover.lcdHeight = IntegralPart(Double(item, "lcdHeight"));
-    cover.lcdWidth = IntegralPart(Double(item, "lcdWidth"));
-    return cover;
-}
+const Fields<AlbumCoverInfo> kCover{
+    {"coverId", &AlbumCoverInfo::coverId},
+    {"thumbFilePath", &AlbumCoverInfo::thumbFilePath},
+    {"zeqFilePath", &AlbumCoverInfo::zeqFilePath},
+    {"lcdFilePath", &AlbumCoverInfo::lcdFilePath},
+    {"ownerName", &AlbumCoverInfo::ownerName},
+    {"mediaType", &AlbumCoverInfo::mediaType},
+    {"orientation", &AlbumCoverInfo::orientation},
+    // The first four numbers; the entries past a shorter array stay 0.
+    {"faceCoordinate",
+     [](AlbumCoverInfo& cover, replyjson::Value face) {
+         for (std::size_t j = 0; j < face.Size() && j < cover.faceCoordinate.size(); ++j) {
+             cover.faceCoordinate[j] = FaceCoordinateEntry(face.Element(j));
+         }
+     }},
+    {"lcdHeight", [](AlbumCoverInfo& cover,
+                     replyjson::Value height) { cover.lcdHeight = IntegralPart(height.Double()); }},
+    {"lcdWidth", [](AlbumCoverInfo& cover,
+                    replyjson::Value width) { cover.lcdWidth = IntegralPart(width.Double()); }},
+};
 
-// A list page from the two list queries keeps the caller's code and des when
-// it fails; the change feeds overwrite them (DeviceCall::CheckReply).
-bool CheckReplyKeepingRecordOnFailure(const DeviceCall& call, const std::string& reply,
-                                      std::string_view phrase, Json::Value& root,
-                                      HttpPostRspCode& record) {
-    HttpPostRspCode envelope;
-    if (!call.CheckReply(reply, phrase, root, &envelope)) {
-        return false;
-    }
-    record = std::move(envelope);
-    return true;
-}
+const Fields<GalleryAlbumAttr> kAlbumAttr{
+    {"birth", &GalleryAlbumAttr::birth},
+    {"gender", &GalleryAlbumAttr::gender},
+};
+
+const Fields<AlbumBasicModel> kAlbum{
+    {"albumId", &AlbumBasicModel::albumId},
+    {"albumName", &AlbumBasicModel::albumName},
+    {"albumType", &AlbumBasicModel::albumType},
+    // Unlike the lists, covers are not filtered: an unreadable one still takes
+    // its place, at the defaults. A model filled again keeps its earlier covers.
+    {"coverInfo",
+     [](AlbumBasicModel& album, replyjson::Value covers) {
+         covers.ForEachElement(
+             [&](replyjson::Value cover) { kCover(album.coverInfo.emplace_back(), cover); });
+     }},
+    // Without an attributes object, a model filled again keeps its attributes.
+    {"albumAttr",
+     [](AlbumBasicModel& album, replyjson::Value attr) {
+         if (attr.IsObject()) {
+             kAlbumAttr(album.albumAttr, attr);
+         }
+     }},
+    {"num", &AlbumBasicModel::num},
+    {"createTime", &AlbumBasicModel::createTime},
+    {"ownerId", &AlbumBasicModel::ownerId},
+    // The device sends these as 64-bit numbers; only the low 32 bits carry meaning.
+    {"isOwner",
+     [](AlbumBasicModel& album, replyjson::Value isOwner) {
+         album.isOwner = static_cast<std::int32_t>(isOwner.Int64());
+     }},
+    {"hiddenStatus",
+     [](AlbumBasicModel& album, replyjson::Value hiddenStatus) {
+         album.hiddenStatus = static_cast<std::int32_t>(hiddenStatus.Int64());
+     }},
+};
+
+const Fields<AlbumMembInfo> kAlbumFile{
+    {"ownerName", &AlbumMembInfo::ownerName},
+    {"attachPath", &AlbumMembInfo::attachPath},
+    {"city", &AlbumMembInfo::city},
+    {"comment", &AlbumMembInfo::comment},
+    {"country", &AlbumMembInfo::country},
+    {"province", &AlbumMembInfo::province},
+    {"district", &AlbumMembInfo::district},
+    {"township", &AlbumMembInfo::township},
+    {"fileSrcPath", &AlbumMembInfo::fileSrcPath},
+    {"hash", &AlbumMembInfo::hash},
+    {"zeqFilePath", &AlbumMembInfo::zeqFilePath},
+    {"lcdFilePath", &AlbumMembInfo::lcdFilePath},
+    {"thumbFilePath", &AlbumMembInfo::thumbFilePath},
+    {"viewPath", &AlbumMembInfo::viewPath},
+    {"mimeType", &AlbumMembInfo::mimeType},
+    {"ownerId", &AlbumMembInfo::ownerId},
+    {"createTime", &AlbumMembInfo::createTime},
+    {"dateModified", &AlbumMembInfo::dateModified},
+    {"takenTime", &AlbumMembInfo::takenTime},
+    {"day", &AlbumMembInfo::day},
+    {"duration", &AlbumMembInfo::duration},
+    {"favorite", &AlbumMembInfo::favorite},
+    {"fileId", &AlbumMembInfo::fileId},
+    {"month", &AlbumMembInfo::month},
+    {"height", &AlbumMembInfo::height},
+    {"width", &AlbumMembInfo::width},
+    {"size", &AlbumMembInfo::size},
+    {"orientation", &AlbumMembInfo::orientation},
+    {"mediaType", &AlbumMembInfo::mediaType},
+    {"recycleFlag", &AlbumMembInfo::recycleFlag},
+    {"sourceAlbum", &AlbumMembInfo::sourceAlbum},
+    {"subType", &AlbumMembInfo::subType},
+};
+
+const Fields<AlbumIncItem> kAlbumChange{
+    {"albumId", &AlbumIncItem::albumId},
+    {"albumType", &AlbumIncItem::albumType},
+    {"optTime", &AlbumIncItem::optTime},
+    {"optType", &AlbumIncItem::optType},
+};
+
+const Fields<AlbumMembRef> kAlbumMember{
+    {"fileId", &AlbumMembRef::fileId},
+    {"albumId", &AlbumMembRef::albumId},
+};
+
+const Fields<AlbumMembIncItem> kAlbumMemberChange{
+    {"albumId", &AlbumMembIncItem::albumId},     {"fileId", &AlbumMembIncItem::fileId},
+    {"albumType", &AlbumMembIncItem::albumType}, {"optTime", &AlbumMembIncItem::optTime},
+    {"optType", &AlbumMembIncItem::optType},
+};
+
+// The two list queries store code and des only once the reply has passed: a
+// failed one leaves the caller's values. The change feeds store them before
+// the verdict, through the envelope.
+const Fields<GalleryAllAlbumListRsp> kAlbumListPage{
+    {"code", &GalleryAllAlbumListRsp::code},
+    {"des", &GalleryAllAlbumListRsp::des},
+    {"lastAlbumId", &GalleryAllAlbumListRsp::lastAlbumId},
+    {"num", &GalleryAllAlbumListRsp::num},
+    {"preId", &GalleryAllAlbumListRsp::preId},
+};
+
+const Fields<AlbumInfoRsp> kAlbumFilesPage{
+    {"code", &AlbumInfoRsp::code},
+    {"des", &AlbumInfoRsp::des},
+    {"lastCretime", &AlbumInfoRsp::lastCretime},
+    {"lastRowId", &AlbumInfoRsp::lastRowId},
+    {"num", &AlbumInfoRsp::num},
+};
+
+const Fields<GalleryAlbumIncInfoRsp> kAlbumChangesPage{
+    {"lastId", &GalleryAlbumIncInfoRsp::lastId},
+};
+
+const Fields<GalleryAlbumMembersInfoRsp> kAlbumMembersPage{
+    {"lastRowId", &GalleryAlbumMembersInfoRsp::lastRowId},
+    {"lastCretime", &GalleryAlbumMembersInfoRsp::lastCretime},
+    {"preId", &GalleryAlbumMembersInfoRsp::preId},
+};
+
+const Fields<GalleryAlbumMemberIncInfoRsp> kAlbumMemberChangesPage{
+    {"lastId", &GalleryAlbumMemberIncInfoRsp::lastId},
+};
 
 // Runs one list query so that no exception leaves it: each is logged under
 // the operation's name, without its text.
@@ -242,15 +352,14 @@ bool AlbumIntfZEQ::GetSelectedGalleryAlbumCfg(std::int32_t albumType, std::int64
     constexpr std::string_view phrase = "http get album cfg";
     const DeviceCall::Query query{{"albumType", Decimal(albumType)}, {"albumId", Decimal(albumId)}};
     std::string reply;
-    Json::Value root;
+    replyjson::Document document;
     // Besides 0, the device answers 30103 with a usable payload.
     if (!call.Send(HttpReqZEQ::HTTP_GET, "gallery/albumCfg", query, {}, "get album cfg", reply) ||
-        !call.ParseReply(reply, phrase, root) ||
-        !call.CheckCode(root, phrase, nullptr, {0, 30103})) {
+        !replyjson::CheckReply(call, reply, {phrase, nullptr, {0, 30103}}, document)) {
         return false;
     }
-    if (const Json::Value& data = std::as_const(root)["data"]; data.isObject()) {
-        FillAlbumModel(model, data);
+    if (const replyjson::Value data = document.Root()["data"]; data.IsObject()) {
+        kAlbum(model, data);
     }
     return true;
 }
@@ -293,148 +402,34 @@ bool AlbumIntfZEQ::GetShareAlbumMembInfo(std::int64_t albumId, std::int64_t last
 // Query reply steps.
 
 bool AlbumIntfZEQ::ParseAllAlbumListRsp(const std::string& reply, GalleryAllAlbumListRsp& rsp) {
-    const DeviceCall call = AlbumCall("ParseAllAlbumListRsp");
-    Json::Value root;
-    if (!CheckReplyKeepingRecordOnFailure(call, reply, "http get all albumlist", root, rsp)) {
-        return false;
-    }
-    rsp.lastAlbumId = Int64(root, "lastAlbumId");
-    rsp.num = Int32(root, "num");
-    rsp.preId = Int64(root, "preId");
-    ForEachObject(root, "albumlist", [&](const Json::Value& item) {
-        auto model = std::make_shared<AlbumBasicModel>();
-        FillAlbumModel(*model, item);
-        rsp.albumlist.push_back(std::move(model));
-    });
-    return true;
+    return replyjson::ReadListReply(AlbumCall("ParseAllAlbumListRsp"), reply,
+                                    {"http get all albumlist"}, rsp, kAlbumListPage, {"albumlist"},
+                                    rsp.albumlist, kAlbum);
 }
 
 bool AlbumIntfZEQ::ParseAlbumInfoRsp(const std::string& reply, AlbumInfoRsp& rsp) {
-    const DeviceCall call = AlbumCall("ParseAlbumInfoRsp");
-    Json::Value root;
-    if (!CheckReplyKeepingRecordOnFailure(call, reply, "http get album info", root, rsp)) {
-        return false;
-    }
-    rsp.lastCretime = Int64(root, "lastCretime");
-    rsp.lastRowId = Int64(root, "lastRowId");
-    rsp.num = Int32(root, "num");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        auto info = std::make_shared<AlbumMembInfo>();
-        FillAlbumMembInfo(*info, item);
-        rsp.data.push_back(std::move(info));
-    });
-    return true;
+    return replyjson::ReadListReply(AlbumCall("ParseAlbumInfoRsp"), reply, {"http get album info"},
+                                    rsp, kAlbumFilesPage, {"data"}, rsp.data, kAlbumFile);
 }
 
 bool AlbumIntfZEQ::ParseAlbumIncInfoRsp(const std::string& reply, GalleryAlbumIncInfoRsp& rsp) {
-    const DeviceCall call = AlbumCall("ParseAlbumIncInfoRsp");
-    Json::Value root;
-    if (!call.CheckReply(reply, "http get album inc info", root, &rsp)) {
-        return false;
-    }
-    rsp.lastId = Int64(root, "lastId");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        AlbumIncItem& change = rsp.data.emplace_back();
-        change.albumId = Int64(item, "albumId");
-        change.albumType = Int32(item, "albumType");
-        change.optTime = Int64(item, "optTime");
-        change.optType = Int64(item, "optType");
-    });
-    return true;
+    return replyjson::ReadListReply(AlbumCall("ParseAlbumIncInfoRsp"), reply,
+                                    {"http get album inc info", &rsp}, rsp, kAlbumChangesPage,
+                                    {"data"}, rsp.data, kAlbumChange);
 }
 
 bool AlbumIntfZEQ::ParseAlbumMembersInfoRsp(const std::string& reply,
                                             GalleryAlbumMembersInfoRsp& rsp) {
-    const DeviceCall call = AlbumCall("ParseAlbumMembersInfoRsp");
-    Json::Value root;
-    if (!call.CheckReply(reply, "http get album members info", root, &rsp)) {
-        return false;
-    }
-    rsp.lastRowId = Int64(root, "lastRowId");
-    rsp.lastCretime = Int64(root, "lastCretime");
-    rsp.preId = Int64(root, "preId");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        AlbumMembRef& member = rsp.data.emplace_back();
-        member.fileId = Int64(item, "fileId");
-        member.albumId = Int64(item, "albumId");
-    });
-    return true;
+    return replyjson::ReadListReply(AlbumCall("ParseAlbumMembersInfoRsp"), reply,
+                                    {"http get album members info", &rsp}, rsp, kAlbumMembersPage,
+                                    {"data"}, rsp.data, kAlbumMember);
 }
 
 bool AlbumIntfZEQ::ParseAlbumMembersIncInfoRsp(const std::string& reply,
                                                GalleryAlbumMemberIncInfoRsp& rsp) {
-    const DeviceCall call = AlbumCall("ParseAlbumMembersIncInfoRsp");
-    Json::Value root;
-    if (!call.CheckReply(reply, "http get album member inc info", root, &rsp)) {
-        return false;
-    }
-    rsp.lastId = Int64(root, "lastId");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        AlbumMembIncItem& change = rsp.data.emplace_back();
-        change.albumId = Int64(item, "albumId");
-        change.fileId = Int64(item, "fileId");
-        change.albumType = Int32(item, "albumType");
-        change.optTime = Int64(item, "optTime");
-        change.optType = Int64(item, "optType");
-    });
-    return true;
-}
-
-void AlbumIntfZEQ::FillAlbumModel(AlbumBasicModel& model, const Json::Value& value) {
-    model.albumId = Int64(value, "albumId");
-    model.albumName = Text(value, "albumName");
-    model.albumType = Int32(value, "albumType");
-    // Unlike the lists, covers are not filtered: an unreadable one still takes
-    // its place, at the defaults.
-    const Json::Value covers = JsonUtil::GetJsonArrayValFromJson(value, "coverInfo");
-    for (Json::ArrayIndex i = 0; i < covers.size(); ++i) {
-        model.coverInfo.push_back(ReadCover(covers[i]));
-    }
-    if (value.isObject() && value["albumAttr"].isObject()) {
-        model.albumAttr.birth = Text(value["albumAttr"], "birth");
-        model.albumAttr.gender = Int32(value["albumAttr"], "gender");
-    }
-    model.num = Int64(value, "num");
-    model.createTime = Int64(value, "createTime");
-    model.ownerId = Int64(value, "ownerId");
-    // The device sends these as 64-bit numbers; only the low 32 bits carry meaning.
-    model.isOwner = static_cast<std::int32_t>(Int64(value, "isOwner"));
-    model.hiddenStatus = static_cast<std::int32_t>(Int64(value, "hiddenStatus"));
-}
-
-void AlbumIntfZEQ::FillAlbumMembInfo(AlbumMembInfo& info, const Json::Value& value) {
-    info.ownerName = Text(value, "ownerName");
-    info.attachPath = Text(value, "attachPath");
-    info.city = Text(value, "city");
-    info.comment = Text(value, "comment");
-    info.country = Text(value, "country");
-    info.province = Text(value, "province");
-    info.district = Text(value, "district");
-    info.township = Text(value, "township");
-    info.fileSrcPath = Text(value, "fileSrcPath");
-    info.hash = Text(value, "hash");
-    info.zeqFilePath = Text(value, "zeqFilePath");
-    info.lcdFilePath = Text(value, "lcdFilePath");
-    info.thumbFilePath = Text(value, "thumbFilePath");
-    info.viewPath = Text(value, "viewPath");
-    info.mimeType = Text(value, "mimeType");
-    info.ownerId = Int64(value, "ownerId");
-    info.createTime = Int64(value, "createTime");
-    info.dateModified = Int64(value, "dateModified");
-    info.takenTime = Int64(value, "takenTime");
-    info.day = Int64(value, "day");
-    info.duration = Int64(value, "duration");
-    info.favorite = Int64(value, "favorite");
-    info.fileId = Int64(value, "fileId");
-    info.month = Int64(value, "month");
-    info.height = Int64(value, "height");
-    info.width = Int64(value, "width");
-    info.size = Int64(value, "size");
-    info.orientation = Int32(value, "orientation");
-    info.mediaType = Int32(value, "mediaType");
-    info.recycleFlag = Int32(value, "recycleFlag");
-    info.sourceAlbum = Int32(value, "sourceAlbum");
-    info.subType = Int32(value, "subType");
+    return replyjson::ReadListReply(
+        AlbumCall("ParseAlbumMembersIncInfoRsp"), reply, {"http get album member inc info", &rsp},
+        rsp, kAlbumMemberChangesPage, {"data"}, rsp.data, kAlbumMemberChange);
 }
 
 // Changes.

@@ -81,6 +81,4 @@ private:
                                  HttpPostRspCode* rsp);
     bool ParseAddAlbumMembAsyncRsp(const std::string& reply, std::int64_t& taskId,
                                    HttpPostRspCode* rsp);
-    void FillAlbumModel(AlbumBasicModel& model, const Json::Value& value);
-    void FillAlbumMembInfo(AlbumMembInfo& info, const Json::Value& value);
 };

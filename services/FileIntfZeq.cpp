@@ -5,6 +5,7 @@
 #include "core/JsonUtil.h"
 #include "core/SourceLocation.h"
 #include "services/TaskCenterIntfZEQ.h"
+#include "services/detail/ReplyReader.h"
 #include "services/detail/ServiceJson.h"
 
 #include <mutex>
@@ -15,13 +16,10 @@ std::int64_t FileIntfZeq::m_usbFileIdCount = 0;
 
 namespace {
 
-using servicejson::Bool;
-using servicejson::ForEachObject;
-using servicejson::Int32;
-using servicejson::Int64;
+using replyjson::AppendObjects;
+using replyjson::Fields;
+using replyjson::ParseObject;
 using servicejson::JsonList;
-using servicejson::Member;
-using servicejson::Text;
 
 constexpr auto GET = HttpReqZEQ::HTTP_GET;
 constexpr auto POST = HttpReqZEQ::HTTP_POST;
@@ -41,12 +39,6 @@ DeviceCall::Headers DestFile(const std::string& folder) {
     return {{"Dest-File", PercentEncode(folder)}};
 }
 
-// The file service's parsers log nothing for a reply that is no JSON object:
-// they only answer false, unlike the envelope of the other services.
-bool ParseObject(const std::string& reply, Json::Value& root) {
-    return JsonUtil::StringToCppJsonObj(reply, root) && root.isObject();
-}
-
 void SetIfNotEmpty(Json::Value& object, const char* key, const std::string& text) {
     if (!text.empty()) {
         object[key] = text;
@@ -60,6 +52,111 @@ bool IsFolder(std::int32_t type) {
 bool TransTaskCenterSupported() {
     return TaskCenterIntfZEQ::IsSupportFileCap(FILE_CAP_TRANS_TASK_CENTER);
 }
+
+// The file service's replies carry no envelope; its parsers log nothing for a
+// reply that is no JSON object, they only answer false.
+
+const Fields<FileData> kFolderEntry{
+    {"id", &FileData::id},
+    {"attr", &FileData::attr},
+    {"count", &FileData::count},
+    {"mtime", &FileData::mtime},
+    {"name", &FileData::name},
+    {"type", &FileData::type},
+    {"version", &FileData::version},
+    {"mime", &FileData::mime},
+    {"thumb", &FileData::thumb},
+    {"orientation", &FileData::orientation},
+    {"size", &FileData::size},
+    {"freeSize", &FileData::freeSize},
+    {"path", &FileData::path},
+    {"action", &FileData::action},
+    {"time", &FileData::time},
+    {"desc", &FileData::desc},
+    {"category", &FileData::category},
+    {"fid", &FileData::fid},
+    {"visibility", &FileData::visibility},
+};
+
+const Fields<FolderDetailResp> kFolderDetail{
+    {"name", &FolderDetailResp::name},           {"size", &FolderDetailResp::size},
+    {"mtime", &FolderDetailResp::mtime},         {"dirCount", &FolderDetailResp::dirCount},
+    {"fileCount", &FolderDetailResp::fileCount},
+};
+
+const Fields<RecycleFileListData> kRecyclePage{
+    {"count", &RecycleFileListData::count},
+    {"hasMore", &RecycleFileListData::hasMore},
+    {"offset", &RecycleFileListData::offset},
+};
+
+const Fields<RecycleFileData> kRecycleEntry{
+    {"name", &RecycleFileData::name},
+    {"type", &RecycleFileData::type},
+    {"rid", &RecycleFileData::rid},
+    {"size", &RecycleFileData::size},
+    {"count", &RecycleFileData::count},
+    {"dtime", &RecycleFileData::dtime},
+    {"orientation", &RecycleFileData::orientation},
+    {"mime", &RecycleFileData::mime},
+    {"path", &RecycleFileData::path},
+    {"thumb", &RecycleFileData::thumb},
+};
+
+const Fields<UsbDiskInfo> kUsbDisk{
+    {"name", &UsbDiskInfo::name},
+    {"freeSize", &UsbDiskInfo::freeSize},
+    {"totalSize", &UsbDiskInfo::totalSize},
+};
+
+const Fields<FolderStructureResp> kFlatListingPage{
+    {"parentDir", &FolderStructureResp::parentDir},
+    {"hasMore", &FolderStructureResp::hasMore},
+    {"offset", &FolderStructureResp::offset},
+};
+
+const Fields<FolderFileEntry> kFlatListingEntry{
+    {"type", &FolderFileEntry::type},
+    {"fid", &FolderFileEntry::fid},
+    {"mtime", &FolderFileEntry::mtime},
+    {"size", &FolderFileEntry::size},
+    {"hash", &FolderFileEntry::hash},
+    {"mimeType", &FolderFileEntry::mimeType},
+    {"relativePath", &FolderFileEntry::relativePath},
+    {"thumbPath", &FolderFileEntry::thumbPath},
+};
+
+const Fields<RcvProgressRespData> kRecoverProgress{
+    {"total", &RcvProgressRespData::total},
+    {"proSuccess", &RcvProgressRespData::proSuccess},
+    {"proFailure", &RcvProgressRespData::proFailure},
+    {"status", &RcvProgressRespData::status},
+};
+
+const Fields<RecoverErrorInfo> kRecoverError{
+    {"path", &RecoverErrorInfo::path},
+    {"id", &RecoverErrorInfo::id},
+    {"status", &RecoverErrorInfo::status},
+};
+
+const Fields<CopyMoveTaskResult> kCopyMoveTask{
+    {"id", &CopyMoveTaskResult::id},
+    {"name", &CopyMoveTaskResult::name},
+};
+
+// With the transfer task center the device also answers its own ids.
+const Fields<CopyMoveTaskResult> kCopyMoveTaskInCenter{
+    {"id", &CopyMoveTaskResult::id},
+    {"name", &CopyMoveTaskResult::name},
+    {"subtaskId", &CopyMoveTaskResult::subtaskId},
+    {"centerId", &CopyMoveTaskResult::centerId},
+    {"transId", &CopyMoveTaskResult::transId},
+};
+
+const Fields<FolderCreateError> kFolderCreateError{
+    {"path", &FolderCreateError::path},
+    {"err", &FolderCreateError::err},
+};
 
 } // namespace
 
@@ -87,61 +184,49 @@ bool FileIntfZeq::GetFiles(GetFilesRequestParam request, FileListData& list) {
 
 bool FileIntfZeq::ParseFileListData(const std::string& reply, FileListData& list,
                                     GetFilesRequestParam request, FilterFileType filter) {
-    Json::Value root;
-    const bool isObject = ParseObject(reply, root);
-    if (!isObject || !root.isMember("data")) {
-        if (isObject && root.isMember("code")) {
-            list.code = Int64(root, "code");
+    replyjson::Document document;
+    const std::size_t first = list.files.size();
+    replyjson::AppendTo entries(list.files, kFolderEntry);
+    const bool isObject = ParseObject(reply, document, {{"data", "files"}, entries});
+    const replyjson::Value root = document.Root();
+    if (!isObject || !root.Has("data")) {
+        if (isObject && root.Has("code")) {
+            list.code = root.Int64("code");
         }
+        entries.Restart();
         return false;
     }
     list.rawReply = reply;
-    const Json::Value& data = Member(root, "data");
-    list.hasMore = Bool(data, "hasMore");
-    list.parentPath = Text(data, "parentPath");
-    list.offset = Int64(data, "offset");
-    ForEachObject(data, "files", [&](const Json::Value& entry) {
-        auto file = std::make_shared<FileData>();
-        ParseFileData(entry, *file);
+    const replyjson::Value data = root["data"];
+    list.hasMore = data.Bool("hasMore");
+    list.parentPath = data.Text("parentPath");
+    list.offset = data.Int64("offset");
+    // The client-made fields need the list's parent path, which may come after
+    // the entries: each entry is finished here, in reply order.
+    auto kept = list.files.begin() + static_cast<std::ptrdiff_t>(first);
+    for (auto entry = kept; entry != list.files.end(); ++entry) {
+        FileData& file = **entry;
         if (filter != FILTER_FILE_TYPE_ALL &&
-            (filter == FILTER_FILE_TYPE_DIR) != IsFolder(file->type)) {
-            return;
+            (filter == FILTER_FILE_TYPE_DIR) != IsFolder(file.type)) {
+            continue;
         }
-        file->requestTag = request.requestTag;
-        file->parentPath = list.parentPath;
-        file->path = file->parentPath + file->name + (IsFolder(file->type) ? "/" : "");
-        if (file->category.empty()) {
-            file->category = request.category;
+        file.requestTag = request.requestTag;
+        file.parentPath = list.parentPath;
+        file.path = file.parentPath + file.name + (IsFolder(file.type) ? "/" : "");
+        if (file.category.empty()) {
+            file.category = request.category;
         }
-        if (file->parentPath.starts_with("/mnt/usb")) {
-            file->id = GetUsbFileIdCount(file->path);
+        if (file.parentPath.starts_with("/mnt/usb")) {
+            file.id = GetUsbFileIdCount(file.path);
         }
-        file->fullPath = file->parentPath + file->name;
-        list.files.push_back(std::move(file));
-    });
+        file.fullPath = file.parentPath + file.name;
+        if (kept != entry) {
+            *kept = std::move(*entry);
+        }
+        ++kept;
+    }
+    list.files.erase(kept, list.files.end());
     return true;
-}
-
-void FileIntfZeq::ParseFileData(const Json::Value& entry, FileData& file) {
-    file.id = Int64(entry, "id");
-    file.attr = Int32(entry, "attr");
-    file.count = Int64(entry, "count");
-    file.mtime = Int64(entry, "mtime");
-    file.name = Text(entry, "name");
-    file.type = Int32(entry, "type");
-    file.version = Text(entry, "version");
-    file.mime = Text(entry, "mime");
-    file.thumb = Text(entry, "thumb");
-    file.orientation = Int32(entry, "orientation");
-    file.size = Int64(entry, "size");
-    file.freeSize = Int64(entry, "freeSize");
-    file.path = Text(entry, "path");
-    file.action = Int32(entry, "action");
-    file.time = Int64(entry, "time");
-    file.desc = Text(entry, "desc");
-    file.category = Text(entry, "category");
-    file.fid = Int64(entry, "fid");
-    file.visibility = Int32(entry, "visibility");
 }
 
 std::int64_t FileIntfZeq::GetUsbFileIdCount(std::string path) {
@@ -168,21 +253,17 @@ bool FileIntfZeq::GetFolderDetail(FolderDetailRequestParam request, FolderDetail
 }
 
 bool FileIntfZeq::ParseFolderDetailResp(const std::string& reply, FolderDetailResp& detail) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    detail.code = Int64(root, "code");
-    detail.version = Text(root, "version");
-    if (!root.isMember("data")) {
+    const replyjson::Value root = document.Root();
+    detail.code = root.Int64("code");
+    detail.version = root.Text("version");
+    if (!root.Has("data")) {
         return false;
     }
-    const Json::Value& data = Member(root, "data");
-    detail.name = Text(data, "name");
-    detail.size = Int64(data, "size");
-    detail.mtime = Int64(data, "mtime");
-    detail.dirCount = Int64(data, "dirCount");
-    detail.fileCount = Int64(data, "fileCount");
+    kFolderDetail(detail, root["data"]);
     return true;
 }
 
@@ -197,33 +278,15 @@ bool FileIntfZeq::GetRecycleFiles(RecycleFilesRequest request, RecycleFileListDa
 }
 
 bool FileIntfZeq::ParseRecycleFileListData(const std::string& reply, RecycleFileListData& list) {
-    Json::Value root;
-    if (!ParseObject(reply, root) || !root.isMember("data")) {
+    replyjson::Document document;
+    replyjson::AppendTo entries(list.files, kRecycleEntry);
+    if (!ParseObject(reply, document, {{"data", "files"}, entries}) ||
+        !document.Root().Has("data")) {
+        entries.Restart();
         return false;
     }
-    const Json::Value& data = Member(root, "data");
-    list.count = Int64(data, "count");
-    list.hasMore = Bool(data, "hasMore");
-    list.offset = Int64(data, "offset");
-    ForEachObject(data, "files", [&](const Json::Value& entry) {
-        auto file = std::make_shared<RecycleFileData>();
-        ParseRecycleFileData(entry, *file);
-        list.files.push_back(std::move(file));
-    });
+    kRecyclePage(list, document.Root()["data"]);
     return true;
-}
-
-void FileIntfZeq::ParseRecycleFileData(const Json::Value& entry, RecycleFileData& file) {
-    file.name = Text(entry, "name");
-    file.type = Int32(entry, "type");
-    file.rid = Int64(entry, "rid");
-    file.size = Int64(entry, "size");
-    file.count = Int64(entry, "count");
-    file.dtime = Int64(entry, "dtime");
-    file.orientation = Int32(entry, "orientation");
-    file.mime = Text(entry, "mime");
-    file.path = Text(entry, "path");
-    file.thumb = Text(entry, "thumb");
 }
 
 bool FileIntfZeq::GetUsbStatus(UsbStatusResp& status) {
@@ -233,22 +296,18 @@ bool FileIntfZeq::GetUsbStatus(UsbStatusResp& status) {
 }
 
 bool FileIntfZeq::ParseUsbStatusResp(const std::string& reply, UsbStatusResp& status) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    status.code = Int64(root, "code");
+    status.code = document.Root().Int64("code");
     // A reply without "data" clears what an earlier reply left in the record.
-    const Json::Value& data = Member(root, "data");
-    status.version = Text(data, "version");
-    status.status = Bool(data, "status");
-    status.mountPath = Text(data, "mountPath");
+    const replyjson::Value data = document.Root()["data"];
+    status.version = data.Text("version");
+    status.status = data.Bool("status");
+    status.mountPath = data.Text("mountPath");
     status.info.clear();
-    ForEachObject(data, "info", [&](const Json::Value& entry) {
-        status.info.push_back(UsbDiskInfo{.name = Text(entry, "name"),
-                                          .freeSize = Int64(entry, "freeSize"),
-                                          .totalSize = Int64(entry, "totalSize")});
-    });
+    AppendObjects(data["info"], status.info, kUsbDisk);
     return true;
 }
 
@@ -261,11 +320,11 @@ bool FileIntfZeq::GetUserSambFolder(std::string& folder) {
                    reply)) {
         return false;
     }
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    folder = Text(root, "Path");
+    folder = document.Root().Text("Path");
     return true;
 }
 
@@ -284,28 +343,18 @@ bool FileIntfZeq::GetFolderAllSubFiles(FolderStructureResp& structure, std::int6
 
 bool FileIntfZeq::ParseFolderFileDataResp(const std::string& reply,
                                           FolderStructureResp& structure) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    replyjson::AppendTo entries(structure.files, kFlatListingEntry);
+    if (!ParseObject(reply, document, {{"data", "files"}, entries})) {
         return false;
     }
-    structure.code = Int64(root, "code");
-    const Json::Value& data = Member(root, "data");
-    if (!data.isObject()) {
+    structure.code = document.Root().Int64("code");
+    const replyjson::Value data = document.Root()["data"];
+    if (!data.IsObject()) {
+        entries.Restart();
         return false;
     }
-    structure.parentDir = Text(data, "parentDir");
-    structure.hasMore = Bool(data, "hasMore");
-    structure.offset = Int64(data, "offset");
-    ForEachObject(data, "files", [&](const Json::Value& entry) {
-        structure.files.push_back(FolderFileEntry{.type = Int32(entry, "type"),
-                                                  .fid = Int64(entry, "fid"),
-                                                  .mtime = Int64(entry, "mtime"),
-                                                  .size = Int64(entry, "size"),
-                                                  .hash = Text(entry, "hash"),
-                                                  .mimeType = Text(entry, "mimeType"),
-                                                  .relativePath = Text(entry, "relativePath"),
-                                                  .thumbPath = Text(entry, "thumbPath")});
-    });
+    kFlatListingPage(structure, data);
     return true;
 }
 
@@ -319,19 +368,13 @@ bool FileIntfZeq::GetRecoverProgress(RcvProgressRequest request, RcvProgressResp
 }
 
 bool FileIntfZeq::ParseRcvProgressResp(const std::string& reply, RcvProgressRespData& progress) {
-    Json::Value root;
-    if (!ParseObject(reply, root) || !root.isMember("data")) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document) || !document.Root().Has("data")) {
         return false;
     }
-    const Json::Value& data = Member(root, "data");
-    progress.total = Int32(data, "total");
-    progress.proSuccess = Int32(data, "proSuccess");
-    progress.proFailure = Int32(data, "proFailure");
-    progress.status = Bool(data, "status");
-    ForEachObject(data, "errorInfos", [&](const Json::Value& entry) {
-        progress.errorInfos.push_back(RecoverErrorInfo{
-            .path = Text(entry, "path"), .id = Text(entry, "id"), .status = Text(entry, "status")});
-    });
+    const replyjson::Value data = document.Root()["data"];
+    kRecoverProgress(progress, data);
+    AppendObjects(data["errorInfos"], progress.errorInfos, kRecoverError);
     return true;
 }
 
@@ -390,26 +433,16 @@ bool FileIntfZeq::BuildCopyMoveBody(CopyMoveRequestParam& request, std::string& 
 }
 
 bool FileIntfZeq::ParseCopyMoveResp(const std::string& reply, CopyMoveResp& result) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    result.code = Int64(root, "code");
-    result.desc = Text(root, "desc");
+    result.code = document.Root().Int64("code");
+    result.desc = document.Root().Text("desc");
     std::vector<CopyMoveTaskResult> tasks;
-    const Json::Value& data = Member(root, "data");
-    if (data.isObject()) {
-        const bool taskCenter = TransTaskCenterSupported();
-        ForEachObject(data, "tasks", [&](const Json::Value& entry) {
-            CopyMoveTaskResult& task = tasks.emplace_back();
-            task.id = Int64(entry, "id");
-            task.name = Text(entry, "name");
-            if (taskCenter) {
-                task.subtaskId = Int64(entry, "subtaskId");
-                task.centerId = Int64(entry, "centerId");
-                task.transId = Text(entry, "transId");
-            }
-        });
+    if (const replyjson::Value data = document.Root()["data"]; data.IsObject()) {
+        AppendObjects(data["tasks"], tasks,
+                      TransTaskCenterSupported() ? kCopyMoveTaskInCenter : kCopyMoveTask);
     }
     result.tasks = std::move(tasks);
     return true;
@@ -438,13 +471,13 @@ bool FileIntfZeq::Delete(DeleteRequestParam request, DeleteResp& result) {
 }
 
 bool FileIntfZeq::ParseDeleteResp(const std::string& reply, DeleteResp& result) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    result.code = Int64(root, "code");
-    if (root.isMember("data")) {
-        result.progressId = Text(Member(root, "data"), "progressId");
+    result.code = document.Root().Int64("code");
+    if (document.Root().Has("data")) {
+        result.progressId = document.Root()["data"].Text("progressId");
     }
     return true;
 }
@@ -485,15 +518,16 @@ bool FileIntfZeq::SetVisibility(VisibilityRequestParam request, FileBaseData& re
 }
 
 bool FileIntfZeq::ParseBaseData(const std::string& reply, FileBaseData& result) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    result.code = Int64(root, "code");
-    result.version = Text(root, "version");
-    result.desc = Text(root, "desc");
-    if (const Json::Value& data = Member(root, "data"); data.isObject()) {
-        result.fid = Int64(data, "fid");
+    const replyjson::Value root = document.Root();
+    result.code = root.Int64("code");
+    result.version = root.Text("version");
+    result.desc = root.Text("desc");
+    if (const replyjson::Value data = root["data"]; data.IsObject()) {
+        result.fid = data.Int64("fid");
     }
     if (result.code != 0) {
         FileCall("ParseBaseData")
@@ -565,21 +599,18 @@ bool FileIntfZeq::CreateFolderStructure(FolderStructureCreateParam request, std:
 
 bool FileIntfZeq::ParseFolderCreateResp(const std::string& reply,
                                         FolderStructureCreateResp& result) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    result.code = Int64(root, "code");
+    result.code = document.Root().Int64("code");
     // The device nests its answer one "data" deeper here than elsewhere.
-    const Json::Value& data = Member(Member(root, "data"), "data");
-    if (!data.isObject()) {
+    const replyjson::Value data = document.Root()["data"]["data"];
+    if (!data.IsObject()) {
         return false;
     }
     std::vector<FolderCreateError> errors;
-    ForEachObject(data, "errorInfos", [&](const Json::Value& entry) {
-        errors.push_back(
-            FolderCreateError{.path = Text(entry, "path"), .err = Int64(entry, "err")});
-    });
+    AppendObjects(data["errorInfos"], errors, kFolderCreateError);
     result.errorInfos = std::move(errors);
     return true;
 }
@@ -619,21 +650,21 @@ bool FileIntfZeq::BatchOperation(FileBatchOperationRequestParam request,
 
 bool FileIntfZeq::ParseBatchOperationResp(const std::string& reply,
                                           FileBatchOperationResp& result) {
-    Json::Value root;
-    if (!ParseObject(reply, root)) {
+    replyjson::Document document;
+    if (!ParseObject(reply, document)) {
         return false;
     }
-    result.code = Int64(root, "code");
-    const Json::Value& data = Member(root, "data");
-    if (!data.isObject()) {
-        return false;
-    }
-    const Json::Value tasks = JsonUtil::GetJsonArrayValFromJson(data, "tasks");
-    if (tasks.empty()) {
+    result.code = document.Root().Int64("code");
+    const replyjson::Value data = document.Root()["data"];
+    if (!data.IsObject()) {
         return false;
     }
     // One task goes out per request, so only the first answer counts.
-    result.taskId = Int64(tasks[0], "taskId");
-    result.transId = Text(tasks[0], "transId");
+    const replyjson::Value first = data["tasks"].Element(0);
+    if (!first.IsPresent()) {
+        return false;
+    }
+    result.taskId = first.Int64("taskId");
+    result.transId = first.Text("transId");
     return true;
 }

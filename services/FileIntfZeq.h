@@ -75,10 +75,8 @@ private:
 
     FileIntfZeq() = default;
 
-    void ParseFileData(const Json::Value& entry, FileData& file);
     bool ParseFolderDetailResp(const std::string& reply, FolderDetailResp& detail);
     bool ParseRecycleFileListData(const std::string& reply, RecycleFileListData& list);
-    void ParseRecycleFileData(const Json::Value& entry, RecycleFileData& file);
     bool ParseUsbStatusResp(const std::string& reply, UsbStatusResp& status);
     bool ParseFolderFileDataResp(const std::string& reply, FolderStructureResp& structure);
     bool ParseRcvProgressResp(const std::string& reply, RcvProgressRespData& progress);

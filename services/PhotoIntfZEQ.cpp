@@ -13,11 +13,8 @@ using gallery_detail::CheckReplyAppendingIds;
 using gallery_detail::CheckReplyReadingTaskId;
 using gallery_detail::PostRecord;
 using gallery_detail::PostTree;
-using servicejson::ForEachObject;
-using servicejson::Int32;
-using servicejson::Int64;
+using replyjson::Fields;
 using servicejson::JsonInt64;
-using servicejson::Text;
 
 namespace {
 
@@ -26,10 +23,82 @@ DeviceCall PhotoCall(std::string_view name,
     return DeviceCall(Scribo::subGallery, std::string("PhotoIntfZEQ::").append(name), where);
 }
 
+const Fields<GalleryModel> kGalleryModel{
+    {"attachPath", &GalleryModel::attachPath},
+    {"city", &GalleryModel::city},
+    {"comment", &GalleryModel::comment},
+    {"country", &GalleryModel::country},
+    {"createTime", &GalleryModel::createTime},
+    {"dateModified", &GalleryModel::dateModified},
+    {"day", &GalleryModel::day},
+    {"district", &GalleryModel::district},
+    {"duration", &GalleryModel::duration},
+    {"favorite", &GalleryModel::favorite},
+    {"fileId", &GalleryModel::fileId},
+    {"fileSrcPath", &GalleryModel::fileSrcPath},
+    {"hash", &GalleryModel::hash},
+    {"zeqFilePath", &GalleryModel::zeqFilePath},
+    {"height", &GalleryModel::height},
+    {"lcdFilePath", &GalleryModel::lcdFilePath},
+    {"mediaType", &GalleryModel::mediaType},
+    {"mimeType", &GalleryModel::mimeType},
+    {"month", &GalleryModel::month},
+    {"orientation", &GalleryModel::orientation},
+    {"ownerId", &GalleryModel::ownerId},
+    {"ownerName", &GalleryModel::ownerName},
+    {"province", &GalleryModel::province},
+    {"recycleFlag", &GalleryModel::recycleFlag},
+    {"size", &GalleryModel::size},
+    {"sourceAlbum", &GalleryModel::sourceAlbum},
+    {"subType", &GalleryModel::subType},
+    {"takenTime", &GalleryModel::takenTime},
+    {"thumbFilePath", &GalleryModel::thumbFilePath},
+    {"township", &GalleryModel::township},
+    {"viewPath", &GalleryModel::viewPath},
+    {"width", &GalleryModel::width},
+};
+
+const Fields<GalleryFileIncItem> kFileChange{
+    {"fileId", &GalleryFileIncItem::fileId},
+    {"rowId", &GalleryFileIncItem::rowId},
+    {"operation", &GalleryFileIncItem::operation},
+    {"deviceId", &GalleryFileIncItem::deviceId},
+};
+
+const Fields<BinFileInfo> kBinFile{
+    {"fileId", &BinFileInfo::fileId},           {"thumbFilePath", &BinFileInfo::thumbFilePath},
+    {"lcdFilePath", &BinFileInfo::lcdFilePath}, {"zeqFilePath", &BinFileInfo::zeqFilePath},
+    {"orientation", &BinFileInfo::orientation}, {"mediaType", &BinFileInfo::mediaType},
+    {"fileSrcPath", &BinFileInfo::fileSrcPath}, {"viewPath", &BinFileInfo::viewPath},
+    {"duration", &BinFileInfo::duration},       {"mtime", &BinFileInfo::mtime},
+    {"createTime", &BinFileInfo::createTime},   {"attachPath", &BinFileInfo::attachPath},
+    {"takenTime", &BinFileInfo::takenTime},     {"subType", &BinFileInfo::subType},
+};
+
 // The device answers "finish" 0 while more pages remain; no "finish" means the same.
-bool HasMore(const Json::Value& root) {
-    return Int32(root, "finish") == 0;
+template <typename Page> void ReadFinish(Page& page, replyjson::Value finish) {
+    page.hasMore = finish.Int32() == 0;
 }
+
+const Fields<GalleryFilesAllMetadataRsp> kFullTablePage{
+    {"finish", &ReadFinish<GalleryFilesAllMetadataRsp>},
+    {"maxRowId", &GalleryFilesAllMetadataRsp::maxRowId},
+    {"num", &GalleryFilesAllMetadataRsp::num},
+};
+
+const Fields<GalleryFilesIncRsp> kChangeTablePage{
+    {"finish", &ReadFinish<GalleryFilesIncRsp>},
+    {"num", &GalleryFilesIncRsp::num},
+};
+
+const Fields<GalleryFilesSelectedMetadataRsp> kSelectedPage{
+    {"num", &GalleryFilesSelectedMetadataRsp::num},
+};
+
+const Fields<BinQueryInfo> kBinPage{
+    {"offset", &BinQueryInfo::offset},
+    {"num", &BinQueryInfo::num},
+};
 
 PhotoMembsReq MembsRequest(const std::vector<GalleryFileMember>& files) {
     return PhotoMembsReq{HttpReqZEQ::reqClientType, HttpReqZEQ::reqUserId, HttpReqZEQ::reqDeviceId,
@@ -59,25 +128,6 @@ Json::Value AsyncFilesBody(const std::vector<GalleryFileMember>& files, const st
         body["membs"].append(item);
     }
     return body;
-}
-
-BinFileInfo ReadBinFile(const Json::Value& item) {
-    BinFileInfo file;
-    file.fileId = Int64(item, "fileId");
-    file.thumbFilePath = Text(item, "thumbFilePath");
-    file.lcdFilePath = Text(item, "lcdFilePath");
-    file.zeqFilePath = Text(item, "zeqFilePath");
-    file.orientation = Int32(item, "orientation");
-    file.mediaType = Int64(item, "mediaType");
-    file.fileSrcPath = Text(item, "fileSrcPath");
-    file.viewPath = Text(item, "viewPath");
-    file.duration = Int64(item, "duration");
-    file.mtime = Int32(item, "mtime");
-    file.createTime = Int64(item, "createTime");
-    file.attachPath = Text(item, "attachPath");
-    file.takenTime = Int64(item, "takenTime");
-    file.subType = Int64(item, "subType");
-    return file;
 }
 
 } // namespace
@@ -144,94 +194,28 @@ bool PhotoIntfZEQ::ModifyGalleryFileAttr(std::int64_t id, const std::string& com
 }
 
 void PhotoIntfZEQ::FillGalleryModel(GalleryModel& model, const Json::Value& value) {
-    // Runs for every file of a page: one pass over the item's members.
-    servicejson::ObjectFields item(value);
-    model.attachPath = item.Text("attachPath");
-    model.city = item.Text("city");
-    model.comment = item.Text("comment");
-    model.country = item.Text("country");
-    model.createTime = item.Int64("createTime");
-    model.dateModified = item.Int64("dateModified");
-    model.day = item.Int64("day");
-    model.district = item.Text("district");
-    model.duration = item.Int64("duration");
-    model.favorite = item.Int64("favorite");
-    model.fileId = item.Int64("fileId");
-    model.fileSrcPath = item.Text("fileSrcPath");
-    model.hash = item.Text("hash");
-    model.zeqFilePath = item.Text("zeqFilePath");
-    model.height = item.Int64("height");
-    model.lcdFilePath = item.Text("lcdFilePath");
-    model.mediaType = item.Int64("mediaType");
-    model.mimeType = item.Text("mimeType");
-    model.month = item.Int64("month");
-    model.orientation = item.Int64("orientation");
-    model.ownerId = item.Int64("ownerId");
-    model.ownerName = item.Text("ownerName");
-    model.province = item.Text("province");
-    model.recycleFlag = item.Int64("recycleFlag");
-    model.size = item.Int64("size");
-    model.sourceAlbum = item.Int64("sourceAlbum");
-    model.subType = item.Int64("subType");
-    model.takenTime = item.Int64("takenTime");
-    model.thumbFilePath = item.Text("thumbFilePath");
-    model.township = item.Text("township");
-    model.viewPath = item.Text("viewPath");
-    model.width = item.Int64("width");
+    replyjson::FillFromJsonCpp(model, value, kGalleryModel);
 }
 
 bool PhotoIntfZEQ::ParseAllMetadataRsp(const std::string& reply, GalleryFilesAllMetadataRsp& rsp) {
-    const DeviceCall call = PhotoCall("ParseAllMetadataRsp");
-    Json::Value root;
-    if (!call.CheckReply(reply, "http get full photos info", root, &rsp)) {
-        return false;
-    }
-    rsp.hasMore = HasMore(root);
-    rsp.maxRowId = Int64(root, "maxRowId");
-    rsp.num = Int64(root, "num");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        auto model = std::make_shared<GalleryModel>();
-        FillGalleryModel(*model, item);
-        rsp.data.push_back(std::move(model));
-    });
-    return true;
+    return replyjson::ReadListReply(PhotoCall("ParseAllMetadataRsp"), reply,
+                                    {"http get full photos info", &rsp}, rsp, kFullTablePage,
+                                    {"data"}, rsp.data, kGalleryModel);
 }
 
 bool PhotoIntfZEQ::ParseIncInfoRsp(const std::string& reply, GalleryFilesIncRsp& rsp) {
-    const DeviceCall call = PhotoCall("ParseIncInfoRsp");
-    Json::Value root;
-    if (!call.CheckReply(reply, "http get inc photos info", root, &rsp)) {
-        return false;
-    }
-    rsp.hasMore = HasMore(root);
-    rsp.num = Int64(root, "num");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        GalleryFileIncItem& change = rsp.data.emplace_back();
-        change.deviceId = Text(item, "deviceId");
-        change.fileId = Int64(item, "fileId");
-        change.operation = Int32(item, "operation");
-        change.rowId = Int64(item, "rowId");
-    });
-    return true;
+    return replyjson::ReadListReply(PhotoCall("ParseIncInfoRsp"), reply,
+                                    {"http get inc photos info", &rsp}, rsp, kChangeTablePage,
+                                    {"data"}, rsp.data, kFileChange);
 }
 
 bool PhotoIntfZEQ::ParseSelectdMetadataRsp(const std::string& reply,
                                            GalleryFilesSelectedMetadataRsp& rsp,
                                            HttpPostRspCode* code) {
-    const DeviceCall call = PhotoCall("ParseSelectdMetadataRsp");
-    constexpr std::string_view phrase = "http req selected photos info";
-    Json::Value root;
     // Besides 0, the device answers 30103 with a usable payload.
-    if (!call.ParseReply(reply, phrase, root) || !call.CheckCode(root, phrase, code, {0, 30103})) {
-        return false;
-    }
-    rsp.num = Int64(root, "num");
-    ForEachObject(root, "data", [&](const Json::Value& item) {
-        auto model = std::make_shared<GalleryModel>();
-        FillGalleryModel(*model, item);
-        rsp.data.push_back(std::move(model));
-    });
-    return true;
+    return replyjson::ReadListReply(PhotoCall("ParseSelectdMetadataRsp"), reply,
+                                    {"http req selected photos info", code, {0, 30103}}, rsp,
+                                    kSelectedPage, {"data"}, rsp.data, kGalleryModel);
 }
 
 // Deletion and recycle bin.
@@ -330,8 +314,9 @@ bool PhotoIntfZEQ::ParseDelBinFilesRsp(const std::string& reply, std::vector<std
 }
 
 bool PhotoIntfZEQ::ParseDelBinFilesRsp(const std::string& reply, HttpPostRspCode* code) {
-    Json::Value root;
-    return PhotoCall("ParseDelBinFilesRsp").CheckReply(reply, "http clear bin info", root, code);
+    replyjson::Document document;
+    return replyjson::CheckReply(PhotoCall("ParseDelBinFilesRsp"), reply,
+                                 {"http clear bin info", code}, document);
 }
 
 bool PhotoIntfZEQ::ParseDelBinFilesAsyncRsp(const std::string& reply, std::int64_t& taskId,
@@ -353,14 +338,7 @@ bool PhotoIntfZEQ::ParseRcvrBinFilesAsyncRsp(const std::string& reply, std::int6
 }
 
 bool PhotoIntfZEQ::ParseQueryBinFilesRsp(const std::string& reply, BinQueryInfo& info) {
-    const DeviceCall call = PhotoCall("ParseQueryBinFilesRsp");
-    Json::Value root;
-    if (!call.CheckReply(reply, "http query bin info", root)) {
-        return false;
-    }
-    info.offset = Int32(root, "offset");
-    info.num = Int32(root, "num");
-    ForEachObject(root, "data",
-                  [&](const Json::Value& item) { info.data.push_back(ReadBinFile(item)); });
-    return true;
+    return replyjson::ReadListReply(PhotoCall("ParseQueryBinFilesRsp"), reply,
+                                    {"http query bin info"}, info, kBinPage, {"data"}, info.data,
+                                    kBinFile);
 }

@@ -5,6 +5,7 @@
 #include "core/JsonUtil.h"
 #include "core/SourceLocation.h"
 #include "platform/Scribo.h"
+#include "services/detail/ReplyReader.h"
 #include "services/detail/ServiceJson.h"
 
 #include <algorithm>
@@ -12,15 +13,8 @@
 
 namespace {
 
-using servicejson::Bool;
-using servicejson::ForEachObject;
-using servicejson::Int32;
-using servicejson::Int64;
+using replyjson::Fields;
 using servicejson::JsonList;
-using servicejson::Member;
-using servicejson::Text;
-using servicejson::Uint32;
-using servicejson::Uint64;
 
 constexpr auto GET = HttpReqZEQ::HTTP_GET;
 constexpr auto POST = HttpReqZEQ::HTTP_POST;
@@ -66,13 +60,13 @@ DeviceCall TaskCall(std::string_view operation,
 // The envelope, handing the reply's code out once the reply is an object, so
 // a caller can keep it whatever the verdict.
 bool CheckEnvelope(const DeviceCall& call, const std::string& reply, std::string_view phrase,
-                   Json::Value& root, std::int64_t& code) {
-    if (!call.ParseReply(reply, phrase, root)) {
-        return false;
-    }
+                   replyjson::Document& document, std::int64_t& code,
+                   const replyjson::List& list = {}) {
     HttpPostRspCode envelope;
-    const bool success = call.CheckCode(root, phrase, &envelope);
-    code = envelope.code;
+    const bool success = replyjson::CheckReply(call, reply, {phrase, &envelope}, document, list);
+    if (document.Root().IsObject()) {
+        code = envelope.code;
+    }
     return success;
 }
 
@@ -96,34 +90,51 @@ Json::Value CategoryBody(TaskCatagory category, const std::vector<std::int32_t>&
 
 // Id lists come back as bare numbers; the JSON library's own conversion
 // applies, and its exceptions reach the caller like every other one.
-void AppendIds(const Json::Value& root, const char* key, std::vector<std::uint64_t>& ids) {
-    for (const Json::Value& id : JsonUtil::GetJsonArrayValFromJson(root, key)) {
-        ids.push_back(id.asUInt64());
-    }
+void AppendIds(replyjson::Value ids, std::vector<std::uint64_t>& out) {
+    ids.ForEachElement([&](replyjson::Value id) { out.push_back(id.AsUInt64()); });
 }
 
-TaskInfo FillTaskInfo(const Json::Value& task) {
-    TaskInfo info;
-    info.taskId = Uint64(task, "taskId");
-    info.taskType = Int64(task, "taskType");
-    info.uniqueKey = (static_cast<std::uint64_t>(info.taskType) << 32) + info.taskId;
-    info.progress = Int64(task, "progress");
-    info.taskBeginTime = Int64(task, "taskBeginTime");
-    info.sumNum = Uint32(task, "sumNum");
-    info.finishedNum = Uint32(task, "finishedNum");
-    info.originObjectName = Text(task, "originObjectName");
-    info.destination = Text(task, "destination");
-    info.objectType = Int32(task, "objectType");
-    info.exceedFlag = Bool(task, "exceedFlag");
-    const Json::Value& error = Member(task, "errorInfo");
-    info.errorCode = Int64(error, "errorCode");
-    const Json::Value detail = JsonUtil::GetJsonArrayValFromJson(error, "detail");
-    const Json::Value& first = detail.empty() ? Json::Value::nullSingleton() : detail[0];
-    info.detailErr = Int64(first, "err");
-    info.detailName = Text(first, "name");
-    info.detailId = Text(first, "id");
-    return info;
+// The first entry of the error details only.
+void ReadErrorInfo(TaskInfo& info, replyjson::Value error) {
+    info.errorCode = error.Int64("errorCode");
+    const replyjson::Value first = error["detail"].Element(0);
+    info.detailErr = first.Int64("err");
+    info.detailName = first.Text("name");
+    info.detailId = first.Text("id");
 }
+
+const Fields<TaskInfo> kTask{
+    {"taskId", &TaskInfo::taskId},
+    // One key across task families whose ids may collide.
+    {"taskType",
+     [](TaskInfo& info, replyjson::Value taskType) {
+         info.taskType = taskType.Int64();
+         info.uniqueKey = (static_cast<std::uint64_t>(info.taskType) << 32) + info.taskId;
+     }},
+    {"progress", &TaskInfo::progress},
+    {"taskBeginTime", &TaskInfo::taskBeginTime},
+    {"sumNum", &TaskInfo::sumNum},
+    {"finishedNum", &TaskInfo::finishedNum},
+    {"originObjectName", &TaskInfo::originObjectName},
+    {"destination", &TaskInfo::destination},
+    {"objectType", &TaskInfo::objectType},
+    {"exceedFlag", &TaskInfo::exceedFlag},
+    {"errorInfo", &ReadErrorInfo},
+};
+
+// Status values of the older transfer endpoints are read as unsigned numbers.
+template <std::int64_t TaskStatusRsp::*member>
+void ReadUnsigned(TaskStatusRsp& rsp, replyjson::Value value) {
+    rsp.*member = static_cast<std::int64_t>(value.Uint64());
+}
+
+const Fields<TaskStatusRsp> kTaskStatus{
+    {"id", &ReadUnsigned<&TaskStatusRsp::taskId>},
+    {"progress", &ReadUnsigned<&TaskStatusRsp::progress>},
+    {"successCount", &ReadUnsigned<&TaskStatusRsp::successCount>},
+    {"status", &ReadUnsigned<&TaskStatusRsp::status>},
+    {"error", &ReadUnsigned<&TaskStatusRsp::error>},
+};
 
 std::string UserTaskBody(std::int64_t taskId) {
     Json::Value body;
@@ -219,47 +230,50 @@ bool TaskCenterIntfZEQ::ParseTaskCenterGetRsp(const std::string& reply,
 
 bool TaskCenterIntfZEQ::ParseTaskCenterGetRsp(const std::string& reply, std::vector<TaskInfo>& out,
                                               std::int64_t& code) {
-    Json::Value root;
-    if (!CheckEnvelope(TaskCall("ParseTaskCenterGetRsp"), reply, kInfoPhrase, root, code)) {
+    replyjson::Document document;
+    replyjson::AppendTo tasks(out, kTask);
+    if (!CheckEnvelope(TaskCall("ParseTaskCenterGetRsp"), reply, kInfoPhrase, document, code,
+                       {{"data", "tasks"}, tasks})) {
         return false;
     }
-    const Json::Value& data = Member(root, "data");
-    if (!data.isObject()) {
+    if (!document.Root()["data"].IsObject()) {
+        tasks.Restart();
         return false;
     }
-    ForEachObject(data, "tasks",
-                  [&](const Json::Value& task) { out.push_back(FillTaskInfo(task)); });
     return true;
 }
 
 bool TaskCenterIntfZEQ::ParseTaskCenterCleanRsp(const std::string& reply,
                                                 std::vector<std::uint64_t>& failedIds) {
-    Json::Value root;
-    if (!TaskCall("ParseTaskCenterCleanRsp").CheckReply(reply, kInfoPhrase, root)) {
+    replyjson::Document document;
+    if (!replyjson::CheckReply(TaskCall("ParseTaskCenterCleanRsp"), reply, {kInfoPhrase},
+                               document)) {
         return false;
     }
-    AppendIds(root, "errorIdList", failedIds);
+    AppendIds(document.Root()["errorIdList"], failedIds);
     return true;
 }
 
 bool TaskCenterIntfZEQ::ParseTaskCenterRetryRsp(const std::string& reply,
                                                 TaskCenterRetryReqRsp& rsp) {
-    Json::Value root;
-    if (!TaskCall("ParseTaskCenterRetryRsp").CheckReply(reply, "http task center retry", root)) {
+    replyjson::Document document;
+    if (!replyjson::CheckReply(TaskCall("ParseTaskCenterRetryRsp"), reply,
+                               {"http task center retry"}, document)) {
         return false;
     }
-    rsp.tranId = Text(root, "tranId");
-    rsp.taskId = Uint64(root, "taskId");
+    rsp.tranId = document.Root().Text("tranId");
+    rsp.taskId = document.Root().Uint64("taskId");
     return true;
 }
 
 bool TaskCenterIntfZEQ::ParseTaskCenterCancelRsp(const std::string& reply,
                                                  std::vector<std::uint64_t>& detail) {
-    Json::Value root;
-    if (!TaskCall("ParseTaskCenterCancelRsp").CheckReply(reply, "http task center cancel", root)) {
+    replyjson::Document document;
+    if (!replyjson::CheckReply(TaskCall("ParseTaskCenterCancelRsp"), reply,
+                               {"http task center cancel"}, document)) {
         return false;
     }
-    AppendIds(root, "detail", detail);
+    AppendIds(document.Root()["detail"], detail);
     return true;
 }
 
@@ -494,24 +508,18 @@ bool TaskCenterIntfZEQ::TransStatus(TaskStatusRsp& rsp, std::int64_t taskId) {
 }
 
 bool TaskCenterIntfZEQ::ParseTaskStatusRsp(const std::string& reply, TaskStatusRsp& rsp) {
-    Json::Value root;
-    const bool success =
-        CheckEnvelope(TaskCall("ParseTaskStatusRsp"), reply, "ParseTaskStatusRsp", root, rsp.error);
-    if (!success) {
+    replyjson::Document document;
+    if (!CheckEnvelope(TaskCall("ParseTaskStatusRsp"), reply, "ParseTaskStatusRsp", document,
+                       rsp.error)) {
         return false;
     }
-    const Json::Value& data = Member(root, "data");
-    if (!data.isObject()) {
+    const replyjson::Value data = document.Root()["data"];
+    if (!data.IsObject()) {
         return false;
     }
-    const Json::Value tasks = JsonUtil::GetJsonArrayValFromJson(data, "tasks");
-    if (!tasks.empty()) {
-        const Json::Value& task = tasks[0];
-        rsp.taskId = static_cast<std::int64_t>(Uint64(task, "id"));
-        rsp.progress = static_cast<std::int64_t>(Uint64(task, "progress"));
-        rsp.successCount = static_cast<std::int64_t>(Uint64(task, "successCount"));
-        rsp.status = static_cast<std::int64_t>(Uint64(task, "status"));
-        rsp.error = static_cast<std::int64_t>(Uint64(task, "error"));
+    const replyjson::Value tasks = data["tasks"];
+    if (tasks.Size() != 0) {
+        kTaskStatus(rsp, tasks.Element(0));
     }
     return true;
 }

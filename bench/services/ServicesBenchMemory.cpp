@@ -1,26 +1,20 @@
-// Peak memory of the photo table reply step against a bare jsoncpp parse of
-// the same page, and of the album members body against its hand-written
-// twin. Each case runs in a fresh process (this executable started again
-// with the case's name), so one case's freed memory cannot serve another.
+// Peak memory of every list reply step beyond the records it returns, as a
+// share of the reply's size, and of the album members body. Each case runs in
+// a fresh process (this executable started again with the case's name), so
+// one case's freed memory cannot serve another.
 #include "CountingMalloc.h"
-#include "PhotoTablePage.h"
-#include "ReplyStepAccess.h"
+#include "ListSteps.h"
 
 #include "core/ObjectToJson.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/Scribo.h"
 #include "services/AlbumModels.h"
 
-#include <json/reader.h>
-#include <json/value.h>
-
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,68 +22,59 @@ extern char** environ;
 
 namespace {
 
-long MaxRssKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 double MiB(double bytes) {
     return bytes / (1024.0 * 1024.0);
 }
 
-// Runs work once and prints the heap peak above what was live before it, the
-// heap still held after it (what the caller keeps), and the growth of the
-// process's peak resident size.
-template <typename Work> void Measure(const char* name, Work work) {
+struct Heap {
+    std::size_t peak = 0; // above what was live before the work
+    std::size_t held = 0; // still live after it: what the caller keeps
+};
+
+// Runs work once; what it returns is held, as a caller would, until measured.
+template <typename Work> Heap Measure(Work work) {
     const std::size_t before = countingmalloc::CurrentBytes();
-    const long rssBefore = MaxRssKiB();
     countingmalloc::ResetPeak();
-    [[maybe_unused]] auto kept = work(); // held until measured, as a caller would
-    const std::size_t peak = countingmalloc::PeakBytes();
-    const std::size_t after = countingmalloc::CurrentBytes();
-    std::printf("%-34s heap peak +%7.1f MiB, held after +%7.1f MiB, maxrss +%7.1f MiB\n", name,
-                MiB(static_cast<double>(peak - before)),
-                MiB(static_cast<double>(after) - static_cast<double>(before)),
-                static_cast<double>(MaxRssKiB() - rssBefore) / 1024.0);
+    [[maybe_unused]] auto kept = work();
+    return {countingmalloc::PeakBytes() - before, countingmalloc::CurrentBytes() - before};
+}
+
+int RunListStep(const servicesbench::ListStep& step) {
+    const std::string page = step.page(step.items);
+    // The service singletons live for the process: built before measuring.
+    step.run("{}");
+    const Heap heap = Measure([&] { return step.run(page); });
+    const double extra = static_cast<double>(heap.peak - heap.held);
+    const double ratio = extra / static_cast<double>(page.size());
+    const bool met = ratio <= 2.0;
+    std::printf("%-24s reply %6.1f MiB, records %6.1f MiB, extra peak %6.1f MiB: "
+                "%.2fx the reply (target <= 2.00) %s\n",
+                step.name, MiB(static_cast<double>(page.size())),
+                MiB(static_cast<double>(heap.held)), MiB(extra), ratio, met ? "met" : "MISSED");
     std::fflush(stdout);
+    return 0;
 }
 
 int RunCase(const std::string& name) {
     Scribo::SetSink([](const Scribo::LogRecord&) {});
     GlobalParamWrapper::GetInstance()->SetReqDeviceId("bench-device");
-    if (name == "reply-step" || name == "jsoncpp-parse") {
-        const std::string page = servicesbench::PhotoTablePage(10000);
-        // Built before the measurement: the services' singletons live for
-        // the process.
-        PhotoIntfZEQ::Instance();
-        if (name == "reply-step") {
-            Measure("photo table: ParseAllMetadataRsp", [&] {
-                auto rsp = std::make_unique<GalleryFilesAllMetadataRsp>();
-                ReplyStepAccess::ParseAllMetadataRsp(page, *rsp);
-                return rsp;
-            });
-        } else {
-            Measure("photo table: bare jsoncpp parse", [&] {
-                Json::CharReaderBuilder builder;
-                const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-                Json::Value root;
-                reader->parse(page.data(), page.data() + page.size(), &root, nullptr);
-                return 0;
-            });
+    for (const servicesbench::ListStep& step : servicesbench::ListSteps()) {
+        if (name == step.name) {
+            return RunListStep(step);
         }
-        return 0;
     }
     if (name == "object-to-json") {
         ChgAlbumMembsReq request{3, "bench-device", 4242, "Summer by the lake", 1, {}, 0};
         for (std::int64_t i = 0; i < 10000; ++i) {
             request.membs.push_back(AlbumMembFileItem{100000 + i * 3});
         }
-        Measure("album members body: ObjectToJson", [&] {
+        const Heap heap = Measure([&] {
             std::string out;
             ObjectToJson(request, out);
             return out;
         });
+        std::printf("album members body: ObjectToJson heap peak +%.1f MiB, held after +%.1f MiB\n",
+                    MiB(static_cast<double>(heap.peak)), MiB(static_cast<double>(heap.held)));
         return 0;
     }
     std::fprintf(stderr, "unknown case %s\n", name.c_str());
@@ -102,14 +87,19 @@ int main(int argc, char** argv) {
     if (argc > 1) {
         return RunCase(argv[1]);
     }
+    std::vector<std::string> cases;
+    for (const servicesbench::ListStep& step : servicesbench::ListSteps()) {
+        cases.emplace_back(step.name);
+    }
+    cases.emplace_back("object-to-json");
     int failures = 0;
-    for (const char* name : {"reply-step", "jsoncpp-parse", "object-to-json"}) {
-        std::vector<char*> args{argv[0], const_cast<char*>(name), nullptr};
+    for (const std::string& name : cases) {
+        std::vector<char*> args{argv[0], const_cast<char*>(name.c_str()), nullptr};
         pid_t child = 0;
         int status = 0;
         if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, args.data(), environ) != 0 ||
             waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "memory case %s failed\n", name);
+            std::fprintf(stderr, "memory case %s failed\n", name.c_str());
             ++failures;
         }
     }

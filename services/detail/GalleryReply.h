@@ -3,6 +3,7 @@
 #include "core/DeviceCall.h"
 #include "core/JsonUtil.h"
 #include "core/ObjectToJson.h"
+#include "services/detail/ReplyReader.h"
 #include "services/detail/ServiceJson.h"
 
 #include <json/value.h>
@@ -15,10 +16,6 @@
 // Pieces the album and photo services share on top of DeviceCall: posting a
 // body, and the reply steps that differ only in their phrase.
 namespace gallery_detail {
-
-using servicejson::ForEachObject;
-using servicejson::Int32;
-using servicejson::Int64;
 
 // A POST of a field-list record.
 template <FieldListRecord Request>
@@ -41,14 +38,15 @@ inline bool PostTree(const DeviceCall& call, const std::string& path, const Json
 // envelope, idKey of every object under arrayKey is appended to ids, which is
 // not cleared, so the caller's earlier entries stay in front.
 inline bool CheckReplyAppendingIds(const DeviceCall& call, const std::string& reply,
-                                   std::string_view phrase, const char* arrayKey, const char* idKey,
-                                   std::vector<std::int64_t>& ids, HttpPostRspCode* rsp) {
-    Json::Value root;
-    if (!call.CheckReply(reply, phrase, root, rsp)) {
+                                   std::string_view phrase, std::string_view arrayKey,
+                                   std::string_view idKey, std::vector<std::int64_t>& ids,
+                                   HttpPostRspCode* rsp) {
+    replyjson::Document document;
+    if (!replyjson::CheckReply(call, reply, {phrase, rsp}, document)) {
         return false;
     }
-    ForEachObject(root, arrayKey,
-                  [&](const Json::Value& item) { ids.push_back(Int64(item, idKey)); });
+    document.Root()[arrayKey].ForEachObject(
+        [&](replyjson::Value item) { ids.push_back(item.Int64(idKey)); });
     return true;
 }
 
@@ -58,11 +56,11 @@ inline bool CheckReplyAppendingIds(const DeviceCall& call, const std::string& re
 inline bool CheckReplyReadingTaskId(const DeviceCall& call, const std::string& reply,
                                     std::string_view phrase, std::int64_t& taskId,
                                     HttpPostRspCode* rsp) {
-    Json::Value root;
-    if (!call.CheckReply(reply, phrase, root, rsp)) {
+    replyjson::Document document;
+    if (!replyjson::CheckReply(call, reply, {phrase, rsp}, document)) {
         return false;
     }
-    taskId = Int32(root, "taskId");
+    taskId = document.Root().Int32("taskId");
     return true;
 }
 

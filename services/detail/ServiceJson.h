@@ -1,118 +1,24 @@
 #pragma once
 
 #include "core/JsonUtil.h"
-#include "core/detail/JsonMember.h"
 
 #include <json/value.h>
 
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string>
 #include <vector>
 
-// JSON helpers that the file and task services share; not part of the
-// library's public headers.
+// jsoncpp helpers of the services' request bodies, and of the write
+// operations that read a value from the envelope DeviceCall checked; not part
+// of the library's public headers. Reply steps read through ReplyReader.h.
 namespace servicejson {
 
-// The member under key, or a null value. Unlike operator[], it never adds
-// the key and is safe on any kind of value.
-inline const Json::Value& Member(const Json::Value& value, const char* key) {
-    return value.isObject() ? value[key] : Json::Value::nullSingleton();
-}
-
-// Readers with the services' defaults: 0, "" and false.
-inline std::int32_t Int32(const Json::Value& value, const char* key) {
-    return JsonUtil::GetInt32ValFromJson(value, key, 0);
-}
 inline std::int64_t Int64(const Json::Value& value, const char* key) {
     return JsonUtil::GetInt64ValFromJson(value, key, 0);
-}
-inline std::uint32_t Uint32(const Json::Value& value, const char* key) {
-    return JsonUtil::GetUint32ValFromJson(value, key, 0);
-}
-inline std::uint64_t Uint64(const Json::Value& value, const char* key) {
-    return JsonUtil::GetUint64ValFromJson(value, key, 0);
-}
-inline double Double(const Json::Value& value, const char* key) {
-    return JsonUtil::GetDoubleValFromJson(value, key, 0.0);
-}
-inline std::string Text(const Json::Value& value, const char* key) {
-    return JsonUtil::GetStrValFromJson(value, key);
-}
-inline bool Bool(const Json::Value& value, const char* key) {
-    return JsonUtil::GetBoolValFromJson(value, key);
 }
 
 // jsoncpp has no constructor for long, which std::int64_t is here.
 inline Json::Value JsonInt64(std::int64_t number) {
     return Json::Value(static_cast<Json::Int64>(number));
-}
-
-// Reads the members of one object for a record filler that asks for its keys
-// roughly in the object's own (sorted) order, as the fillers of big pages do.
-// A cursor walks the members once; a key that is not among the next few
-// members, because it is asked out of order or is absent, is looked up
-// instead. A lookup per key was most of a photo table page's reply step
-// beyond the parse. Results are those of Int64 and Text above.
-class ObjectFields {
-public:
-    explicit ObjectFields(const Json::Value& value)
-        : m_value(value), m_next(value.isObject() ? value.begin() : value.end()),
-          m_end(value.end()) {}
-
-    std::int64_t Int64(const char* key) { return jsonmember::Int64(Find(key), 0); }
-    std::string Text(const char* key) { return jsonmember::Text(Find(key)); }
-
-private:
-    static constexpr int kLookAhead = 4;
-
-    const Json::Value* Find(const char* key) {
-        if (!m_value.isObject()) {
-            return nullptr;
-        }
-        const std::size_t length = std::strlen(key);
-        auto it = m_next;
-        for (int step = 0; step < kLookAhead && it != m_end; ++step, ++it) {
-            const char* nameEnd = nullptr;
-            const char* name = it.memberName(&nameEnd);
-            const auto nameLength = static_cast<std::size_t>(nameEnd - name);
-            // The object's own order: bytes first, then the shorter name.
-            const int order = std::memcmp(name, key, std::min(nameLength, length));
-            if (order == 0 && nameLength == length) {
-                m_next = std::next(it);
-                return &*it;
-            }
-            if (order > 0 || (order == 0 && nameLength > length)) {
-                break;
-            }
-        }
-        return m_value.find(key, key + length);
-    }
-
-    const Json::Value& m_value;
-    Json::Value::const_iterator m_next;
-    Json::Value::const_iterator m_end;
-};
-
-// Calls fill for each element of the array under key that is an object;
-// null and other elements are skipped. The array is walked where it lies:
-// a copy of a page of thousands of objects doubled the reply step's time
-// and peak memory.
-template <typename Fill> void ForEachObject(const Json::Value& parent, const char* key, Fill fill) {
-    if (!parent.isObject()) {
-        return;
-    }
-    const Json::Value* array = parent.find(key, key + std::strlen(key));
-    if (array == nullptr || !array->isArray()) {
-        return;
-    }
-    for (const Json::Value& element : *array) {
-        if (element.isObject()) {
-            fill(element);
-        }
-    }
 }
 
 // A null value turns into an array on its first append, so an empty list

@@ -1,0 +1,655 @@
+// RapidJSON scans strings and white space 16 bytes at a time with SSE2, which
+// every x86-64 processor has. Only this file parses with RapidJSON.
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
+
+#include "services/detail/ReplyReader.h"
+
+#include "core/JsonUtil.h"
+#include "core/detail/JsonMember.h"
+
+#include <json/reader.h>
+#include <rapidjson/reader.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+namespace replyjson {
+namespace {
+
+std::string_view Name(const JsonValue& name) {
+    return {name.GetString(), name.GetStringLength()};
+}
+
+// The value as a jsoncpp value of the same kind, for the getters' type tests
+// and conversions, which are then jsoncpp's own. Containers come out empty:
+// no rule looks into them.
+Json::Value AsJsonCpp(const JsonValue& value) {
+    switch (value.GetType()) {
+    case rapidjson::kNullType:
+        return Json::Value();
+    case rapidjson::kFalseType:
+        return Json::Value(false);
+    case rapidjson::kTrueType:
+        return Json::Value(true);
+    case rapidjson::kStringType:
+        return Json::Value(value.GetString(), value.GetString() + value.GetStringLength());
+    case rapidjson::kArrayType:
+        return Json::Value(Json::arrayValue);
+    case rapidjson::kObjectType:
+        return Json::Value(Json::objectValue);
+    case rapidjson::kNumberType:
+        break;
+    }
+    if (value.IsInt64()) {
+        return Json::Value(static_cast<Json::Int64>(value.GetInt64()));
+    }
+    if (value.IsUint64()) {
+        return Json::Value(static_cast<Json::UInt64>(value.GetUint64()));
+    }
+    return Json::Value(value.GetDouble());
+}
+
+// How jsoncpp reads a number that is no integer from -2^63 to 2^64-1 (those
+// both parsers keep exactly): a fraction, an exponent or a larger integer
+// becomes the double jsoncpp's own reader makes of the text, which is asked
+// for it. Nothing when that reader refuses the number.
+class JsonCppReals {
+public:
+    std::optional<double> Read(std::string_view text) {
+        if (!m_reader) {
+            m_reader.reset(Json::CharReaderBuilder().newCharReader());
+        }
+        Json::Value number;
+        if (!m_reader->parse(text.data(), text.data() + text.size(), &number, nullptr) ||
+            !number.isDouble()) {
+            return std::nullopt;
+        }
+        return number.asDouble();
+    }
+
+private:
+    std::unique_ptr<Json::CharReader> m_reader;
+};
+
+// The number in text parsed in place that the reader's position touches:
+// at its first character or just past its last, depending on when the
+// reader hands its own position back. A value stands between "[", ":", ","
+// or white space and the next of those, so the run of number characters
+// around the position is the number.
+std::string_view NumberAround(const char* begin, const char* position) {
+    const auto inNumber = [](char c) {
+        return c != '\0' && std::strchr("0123456789+-.eE", c) != nullptr;
+    };
+    const char* start = position;
+    while (start != begin && inNumber(start[-1])) {
+        --start;
+    }
+    const char* end = position;
+    while (inNumber(*end)) {
+        ++end;
+    }
+    return {start, static_cast<std::size_t>(end - start)};
+}
+
+// Builds one JSON value from parse events in an allocator of its own. Its
+// stack keeps its memory from one value to the next.
+class Builder {
+public:
+    explicit Builder(rapidjson::MemoryPoolAllocator<>& allocator) : m_allocator(allocator) {}
+
+    rapidjson::MemoryPoolAllocator<>& Allocator() { return m_allocator; }
+
+    bool Push(JsonValue&& value) {
+        m_stack.push_back(std::move(value));
+        return true;
+    }
+
+    bool Start(bool object) {
+        return Push(JsonValue(object ? rapidjson::kObjectType : rapidjson::kArrayType));
+    }
+
+    // The container's members (name, value, name, value...) or elements are
+    // the last values on the stack, above the container itself.
+    bool End(bool object, rapidjson::SizeType count) {
+        const std::size_t first = m_stack.size() - (object ? 2 : 1) * std::size_t{count};
+        JsonValue& container = m_stack[first - 1];
+        if (object) {
+            for (std::size_t i = first; i < m_stack.size(); i += 2) {
+                container.AddMember(m_stack[i], m_stack[i + 1], m_allocator);
+            }
+        } else {
+            container.Reserve(count, m_allocator);
+            for (std::size_t i = first; i < m_stack.size(); ++i) {
+                container.PushBack(m_stack[i], m_allocator);
+            }
+        }
+        m_stack.resize(first);
+        return true;
+    }
+
+    // The value, once its last event is in. Its memory stays with the
+    // allocator.
+    void TakeValue(JsonValue& out) {
+        out = m_stack.back();
+        m_stack.clear();
+    }
+
+private:
+    rapidjson::MemoryPoolAllocator<>& m_allocator;
+    std::vector<JsonValue> m_stack;
+};
+
+// Text parsed in place stays where it lies (copy false): such a value lives
+// no longer than the parsed copy of the reply.
+JsonValue Text(const char* text, rapidjson::SizeType length, bool copy,
+               rapidjson::MemoryPoolAllocator<>& allocator) {
+    return copy ? JsonValue(text, length, allocator)
+                : JsonValue(rapidjson::StringRef(text, length));
+}
+
+// The index of name among keys, trying hint first: a device sends its keys
+// in one order, usually the table's. keys.size() when absent.
+std::size_t FindKey(const std::vector<std::string_view>& keys, std::string_view name,
+                    std::size_t hint) {
+    // Keys are short: compared inline, a call per comparison cost more than
+    // the comparison.
+    const auto same = [name](std::string_view key) {
+        if (key.size() != name.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (key[i] != name[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (hint < keys.size() && same(keys[hint])) {
+        return hint;
+    }
+    return static_cast<std::size_t>(std::find_if(keys.begin(), keys.end(), same) - keys.begin());
+}
+
+// Nesting deeper than any device reply, yet far below jsoncpp's own limit:
+// deeper text goes to jsoncpp, which decides.
+constexpr int kFastDepthLimit = 64;
+
+// Receives a reply's parse events. Everything outside the streamed list goes
+// to the root builder, where the list itself stays as an empty array. An
+// element of the list that is an object has its members sorted into the
+// sink's keys as they come, a later member of a name replacing an earlier
+// one, and goes to the sink when it ends; its containers are built, members
+// the sink does not read and elements that are no objects are passed over.
+class Router {
+public:
+    // stream: the text being parsed in place, whose doubles are read again
+    // by jsoncpp; null for values jsoncpp decoded already.
+    Router(Builder& root, Builder& element, const List& list, int depthLimit,
+           const rapidjson::InsituStringStream* stream = nullptr)
+        : m_root(root), m_element(element), m_list(list), m_stream(stream),
+          m_pathSize(static_cast<int>(list.Path().size())), m_depthLimit(depthLimit) {
+        if (list.Sink() != nullptr) {
+            m_keys = &list.Sink()->Keys();
+            m_members.resize(m_keys->size());
+            m_found.resize(m_keys->size());
+        }
+    }
+
+    bool Null() {
+        return Scalar([](auto&) { return JsonValue(); });
+    }
+    bool Bool(bool b) {
+        return Scalar([b](auto&) { return JsonValue(b); });
+    }
+    bool Int(int i) { return Int64(i); }
+    bool Uint(unsigned u) { return Int64(u); }
+    bool Int64(std::int64_t i) {
+        return Scalar([i](auto&) { return JsonValue(static_cast<int64_t>(i)); });
+    }
+    bool Uint64(std::uint64_t u) {
+        return Scalar([u](auto&) { return JsonValue(static_cast<uint64_t>(u)); });
+    }
+    bool Double(double x) {
+        if (m_stream != nullptr) {
+            const auto real = m_reals.Read(NumberAround(m_stream->head_, m_stream->src_));
+            if (!real) {
+                return false;
+            }
+            x = *real;
+        }
+        return Scalar([x](auto&) { return JsonValue(x); });
+    }
+    // Numbers arrive typed; the reader still names this for its text mode.
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+    bool String(const char* text, rapidjson::SizeType length, bool copy) {
+        return Scalar([&](auto& allocator) { return Text(text, length, copy, allocator); });
+    }
+
+    bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+        const std::string_view name(text, length);
+        switch (Where()) {
+        case Place::kSkipped:
+            return true;
+        case Place::kMember:
+            m_key = FindKey(*m_keys, name, m_nextKey);
+            m_nextKey = m_key + 1;
+            return true;
+        case Place::kNested:
+            return m_element.Push(Text(text, length, copy, m_element.Allocator()));
+        case Place::kRoot:
+            break;
+        }
+        if (m_depth == m_pathDepth) {
+            m_keyOnPath = name == m_list.Path()[m_pathDepth - 1];
+        }
+        return m_root.Push(Text(text, length, copy, m_root.Allocator()));
+    }
+
+    bool StartObject() { return Start(/*object=*/true); }
+    bool StartArray() { return Start(/*object=*/false); }
+    bool EndObject(rapidjson::SizeType count) { return End(/*object=*/true, count); }
+    bool EndArray(rapidjson::SizeType count) { return End(/*object=*/false, count); }
+
+private:
+    enum class Place {
+        kRoot,    // outside the list
+        kSkipped, // passed over
+        kMember,  // a member of the element read now
+        kNested,  // inside a container of that element
+    };
+
+    // Where the next value goes (the depth counts it once it has started).
+    Place Where() const {
+        if (m_skipDepth != 0) {
+            return Place::kSkipped;
+        }
+        if (m_nestedDepth != 0) {
+            return Place::kNested;
+        }
+        if (m_elementDepth != 0) {
+            return Place::kMember;
+        }
+        return m_listDepth != 0 && m_depth == m_listDepth ? Place::kSkipped : Place::kRoot;
+    }
+
+    template <typename Make> bool Scalar(Make make) {
+        switch (Where()) {
+        case Place::kSkipped:
+            return true;
+        case Place::kMember:
+            Keep(make(m_element.Allocator()));
+            return true;
+        case Place::kNested:
+            return m_element.Push(make(m_element.Allocator()));
+        case Place::kRoot:
+            break;
+        }
+        return m_root.Push(make(m_root.Allocator()));
+    }
+
+    // A member of the element under its key, when the sink reads that key.
+    void Keep(JsonValue&& value) {
+        if (m_key < m_members.size()) {
+            m_members[m_key] = std::move(value);
+            m_found[m_key] = Value(&m_members[m_key]);
+        }
+    }
+
+    bool Start(bool object) {
+        if (++m_depth > m_depthLimit) {
+            return false;
+        }
+        switch (Where()) {
+        case Place::kSkipped:
+            return true;
+        case Place::kNested:
+            return m_element.Start(object);
+        case Place::kMember:
+            // A member's value that is a container.
+            if (m_key < m_members.size()) {
+                m_nestedDepth = m_depth;
+                return m_element.Start(object);
+            }
+            m_skipDepth = m_depth;
+            return true;
+        case Place::kRoot:
+            break;
+        }
+        if (m_listDepth != 0) {
+            // An element of the list begins.
+            if (object) {
+                m_elementDepth = m_depth;
+                std::fill(m_found.begin(), m_found.end(), Value());
+                m_key = m_members.size();
+                m_nextKey = 0;
+            } else {
+                m_skipDepth = m_depth;
+            }
+            return true;
+        }
+        const bool isPathObject = object && m_pathDepth < m_pathSize &&
+                                  (m_depth == 1 || (m_keyOnPath && m_depth == m_pathDepth + 1));
+        const bool isList =
+            !object && m_keyOnPath && m_depth == m_pathDepth + 1 && m_pathDepth == m_pathSize;
+        if (isPathObject) {
+            m_pathDepth = m_depth;
+        } else if (isList) {
+            m_listDepth = m_depth;
+            m_list.Restart();
+        }
+        m_keyOnPath = false;
+        return m_root.Start(object);
+    }
+
+    bool End(bool object, rapidjson::SizeType count) {
+        const int depth = m_depth--;
+        if (m_skipDepth != 0) {
+            if (depth == m_skipDepth) {
+                m_skipDepth = 0;
+            }
+            return true;
+        }
+        if (m_nestedDepth != 0) {
+            const bool ok = m_element.End(object, count);
+            if (depth == m_nestedDepth) {
+                m_nestedDepth = 0;
+                JsonValue container;
+                m_element.TakeValue(container);
+                Keep(std::move(container));
+            }
+            return ok;
+        }
+        if (m_elementDepth != 0) {
+            m_elementDepth = 0;
+            m_list.Sink()->Add(m_found.data());
+            m_element.Allocator().Clear();
+            return true;
+        }
+        if (depth == m_listDepth) {
+            m_listDepth = 0;
+            return m_root.End(/*object=*/false, 0);
+        }
+        if (depth == m_pathDepth) {
+            --m_pathDepth;
+        }
+        m_keyOnPath = false;
+        return m_root.End(object, count);
+    }
+
+    Builder& m_root;
+    Builder& m_element;
+    const List& m_list;
+    const rapidjson::InsituStringStream* m_stream;
+    const int m_pathSize;
+    const int m_depthLimit;
+    JsonCppReals m_reals;
+
+    int m_depth = 0;          // containers open
+    int m_pathDepth = 0;      // depth of the innermost open object on the list's path
+    bool m_keyOnPath = false; // that object's last key is the path's next step
+    int m_listDepth = 0;      // depth of the list while it is open
+    int m_elementDepth = 0;   // depth of the list element being read
+    int m_nestedDepth = 0;    // depth of the element's member container being built
+    int m_skipDepth = 0;      // depth of the container being passed over
+
+    const std::vector<std::string_view>* m_keys = nullptr;
+    std::vector<JsonValue> m_members; // the element's members, per key
+    std::vector<Value> m_found;       // per key: its member, or nothing
+    std::size_t m_key = 0;            // the key of the member being read
+    std::size_t m_nextKey = 0;
+};
+
+// jsoncpp's tree as parse events: its values exactly as jsoncpp decoded them,
+// one member per key.
+bool Emit(const Json::Value& value, Router& router) {
+    switch (value.type()) {
+    case Json::nullValue:
+        return router.Null();
+    case Json::intValue:
+        return router.Int64(value.asInt64());
+    case Json::uintValue:
+        return router.Uint64(value.asUInt64());
+    case Json::realValue:
+        return router.Double(value.asDouble());
+    case Json::booleanValue:
+        return router.Bool(value.asBool());
+    case Json::stringValue: {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        value.getString(&begin, &end);
+        return router.String(begin, static_cast<rapidjson::SizeType>(end - begin), true);
+    }
+    case Json::arrayValue: {
+        bool ok = router.StartArray();
+        for (const Json::Value& element : value) {
+            ok = ok && Emit(element, router);
+        }
+        return ok && router.EndArray(static_cast<rapidjson::SizeType>(value.size()));
+    }
+    case Json::objectValue:
+        break;
+    }
+    bool ok = router.StartObject();
+    for (auto it = value.begin(); ok && it != value.end(); ++it) {
+        const char* end = nullptr;
+        const char* name = it.memberName(&end);
+        ok = router.Key(name, static_cast<rapidjson::SizeType>(end - name), true) &&
+             Emit(*it, router);
+    }
+    return ok && router.EndObject(static_cast<rapidjson::SizeType>(value.size()));
+}
+
+constexpr std::size_t kElementBufferSize = 16 * 1024;
+constexpr std::size_t kSimdPadding = 16;
+
+} // namespace
+
+// ---- Value ----
+
+Value Value::operator[](std::string_view key) const {
+    if (!IsObject()) {
+        return Value();
+    }
+    const JsonValue* found = nullptr;
+    for (const auto& member : m_value->GetObject()) {
+        if (Name(member.name) == key) {
+            found = &member.value;
+        }
+    }
+    return Value(found);
+}
+
+std::size_t Value::Size() const {
+    return IsArray() ? m_value->Size() : 0;
+}
+
+Value Value::Element(std::size_t index) const {
+    return index < Size() ? Value(&(*m_value)[static_cast<rapidjson::SizeType>(index)]) : Value();
+}
+
+// The common kinds are read directly, which is what jsoncpp's tests and
+// conversions give for them; everything else, text included, is handed to the
+// getters' own rules as its jsoncpp twin.
+
+template <typename T> T Value::ByGetterRule(T (*rule)(const Json::Value*, T)) const {
+    if (m_value == nullptr) {
+        return T{};
+    }
+    const Json::Value member = AsJsonCpp(*m_value);
+    return rule(&member, T{});
+}
+
+std::int32_t Value::Int32() const {
+    return m_value != nullptr && m_value->IsInt() ? m_value->GetInt()
+                                                  : ByGetterRule(jsonmember::Int32);
+}
+
+std::uint32_t Value::Uint32() const {
+    return m_value != nullptr && m_value->IsUint() ? m_value->GetUint()
+                                                   : ByGetterRule(jsonmember::Uint32);
+}
+
+std::int64_t Value::Int64() const {
+    return m_value != nullptr && m_value->IsInt64() ? m_value->GetInt64()
+                                                    : ByGetterRule(jsonmember::Int64);
+}
+
+std::uint64_t Value::Uint64() const {
+    return m_value != nullptr && m_value->IsUint64() ? m_value->GetUint64()
+                                                     : ByGetterRule(jsonmember::Uint64);
+}
+
+double Value::Double() const {
+    return m_value != nullptr && m_value->IsNumber() ? m_value->GetDouble()
+                                                     : ByGetterRule(jsonmember::Double);
+}
+
+std::string Value::Text() const {
+    return m_value != nullptr && m_value->IsString()
+               ? std::string(m_value->GetString(), m_value->GetStringLength())
+               : std::string();
+}
+
+void Value::AssignText(std::string& out) const {
+    if (m_value != nullptr && m_value->IsString()) {
+        out.assign(m_value->GetString(), m_value->GetStringLength());
+    } else {
+        out.clear();
+    }
+}
+
+bool Value::Bool() const {
+    return m_value != nullptr && m_value->IsBool() && m_value->GetBool();
+}
+
+double Value::AsDouble() const {
+    return AsJsonCpp(*m_value).asDouble();
+}
+
+std::uint64_t Value::AsUInt64() const {
+    return m_value == nullptr ? 0 : AsJsonCpp(*m_value).asUInt64();
+}
+
+void FindMembers(Value object, const std::vector<std::string_view>& keys, Value* found) {
+    std::fill(found, found + keys.size(), Value());
+    if (!object.IsObject()) {
+        return;
+    }
+    std::size_t next = 0;
+    for (const auto& member : object.Raw()->GetObject()) {
+        const std::size_t index = FindKey(keys, Name(member.name), next);
+        if (index < keys.size()) {
+            found[index] = Value(&member.value);
+            next = index + 1;
+        }
+    }
+}
+
+// ---- List ----
+
+List::List(std::initializer_list<std::string_view> path, ListSink& sink)
+    : m_path(path), m_sink(&sink) {}
+
+// ---- Document ----
+
+Document::Document()
+    : m_elementBuffer(new char[kElementBufferSize]),
+      m_elementAllocator(m_elementBuffer.get(), kElementBufferSize) {}
+
+Document::~Document() = default;
+
+bool Document::Parse(const std::string& text, const JsonCppReading& jsoncpp, const List& list) {
+    if (ParseFast(text, list) && m_root.IsObject()) {
+        return true;
+    }
+    list.Restart();
+    Json::Value tree;
+    if (!jsoncpp(tree)) {
+        return false;
+    }
+    Take(tree, list);
+    return true;
+}
+
+bool Document::ParseFast(const std::string& text, const List& list) {
+    // Parsed in place: strings are unescaped where they lie and the values
+    // point into the copy instead of copying each string twice.
+    // The SSE2 scans read 16 aligned bytes at a time, past the text's end:
+    // the copy is padded with zeros so that they stay inside it.
+    m_text.reserve(text.size() + kSimdPadding);
+    m_text = text;
+    m_text.resize(text.size() + kSimdPadding);
+    Builder root(m_rootAllocator);
+    Builder element(m_elementAllocator);
+    rapidjson::InsituStringStream stream(m_text.data());
+    Router router(root, element, list, kFastDepthLimit, &stream);
+    rapidjson::Reader reader;
+    if (!reader.Parse<rapidjson::kParseInsituFlag>(stream, router)) {
+        m_elementAllocator.Clear();
+        m_rootAllocator.Clear();
+        return false;
+    }
+    root.TakeValue(m_root);
+    KeepListIfFinal(list);
+    return true;
+}
+
+void Document::Take(const Json::Value& tree, const List& list) {
+    // jsoncpp took the text, so nothing here refuses it: no depth limit.
+    Builder root(m_rootAllocator);
+    Builder element(m_elementAllocator);
+    Router router(root, element, list, std::numeric_limits<int>::max());
+    Emit(tree, router);
+    root.TakeValue(m_root);
+    KeepListIfFinal(list);
+}
+
+// Only the last array at the list's path counts, as jsoncpp keeps only the
+// last member of a repeated name; when the path ends elsewhere (a later
+// "data" that is no object), the list gets nothing.
+void Document::KeepListIfFinal(const List& list) {
+    if (list.Sink() == nullptr) {
+        return;
+    }
+    Value value = Root();
+    for (const std::string_view key : list.Path()) {
+        value = value[key];
+    }
+    if (!value.IsArray()) {
+        list.Restart();
+    }
+}
+
+// ---- Envelopes ----
+
+bool CheckReply(const DeviceCall& call, const std::string& text, const Envelope& envelope,
+                Document& document, const List& list) {
+    const auto jsoncpp = [&](Json::Value& root) {
+        return call.ParseReply(text, envelope.phrase, root);
+    };
+    if (!document.Parse(text, jsoncpp, list)) {
+        return false;
+    }
+    // DeviceCall's own verdict and error line, from the values read here.
+    Json::Value values(Json::objectValue);
+    values["code"] = static_cast<Json::Int64>(document.Root().Int64("code"));
+    values["des"] = document.Root().Text("des");
+    if (call.CheckCode(values, envelope.phrase, envelope.rsp, envelope.successCodes)) {
+        return true;
+    }
+    list.Restart();
+    return false;
+}
+
+bool ParseObject(const std::string& text, Document& document, const List& list) {
+    const auto jsoncpp = [&](Json::Value& root) {
+        return JsonUtil::StringToCppJsonObj(text, root) && root.isObject();
+    };
+    return document.Parse(text, jsoncpp, list);
+}
+
+} // namespace replyjson
