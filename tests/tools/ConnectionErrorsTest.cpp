@@ -1,15 +1,13 @@
 #include "ToolFixture.h"
 
+#include "support/TestServer.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <cstdio>
 #include <memory>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace zeqctltest {
 namespace {
@@ -34,19 +32,6 @@ std::string FingerprintOf(const std::string& pemFile) {
         text += kDigits[digest[i] & 0x0f];
     }
     return text;
-}
-
-// A port nothing listens on: bound, read, closed.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 using ZeqctlConnection = ToolTest;
@@ -92,7 +77,7 @@ TEST_F(ZeqctlConnection, PinnedFingerprintIsCheckedAfterTheChain) {
 }
 
 TEST_F(ZeqctlConnection, RefusedConnectionNamesTheUrl) {
-    const auto url = "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const auto url = "https://127.0.0.1:" + std::to_string(testsupport::RefusedPort()) + "/";
     const auto run = m_zeqctl({"--device", url, "--cookie", "c", "--token", "t", "albums", "ls"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;

@@ -4,13 +4,12 @@
 
 #include "ToolFixture.h"
 
+#include "support/TestServer.h"
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace zeqctltest {
 namespace {
@@ -41,20 +40,12 @@ std::string ReadFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string Content(const std::string& path) {
-    return "/filesvc/content?path=" + path;
+fs::path PartialOf(const fs::path& file) {
+    return file.string() + ".part";
 }
 
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
+std::string Content(const std::string& path) {
+    return "/filesvc/content?path=" + path;
 }
 
 class ZeqctlTransfer : public ToolTest {
@@ -72,59 +63,87 @@ protected:
     TempDir m_work;
 };
 
-TEST_F(ZeqctlTransfer, DownloadIsExactAndResumesFromAPartialFile) {
+TEST_F(ZeqctlTransfer, FilesRoundTripByDevicePathAndResumeFromThePartialFile) {
     const auto original = Pattern(3 * kMiB + 12345);
-    WriteFile(OnDevice("Big/data.bin"), original);
+    WriteFile(Local("data.bin"), original);
+    fs::create_directories(OnDevice("Inbox"));
 
-    const auto whole = Json({"get", Content("/Big/data.bin"), "-o", Local("whole.bin").string()});
+    const auto sent = Json({"files", "put", Local("data.bin").string(), "/Inbox/"});
+    EXPECT_EQ(sent["bytes"].asUInt64(), original.size());
+    EXPECT_TRUE(ReadFile(OnDevice("Inbox/data.bin")) == original) << "the upload differs";
+    // Into a local folder, under the device file's name.
+    const auto whole =
+        Json({"files", "get", "/Inbox/data.bin", "-o", m_work.Path().string() + "/"});
     EXPECT_EQ(whole["status"].asInt(), 200);
-    EXPECT_EQ(whole["bytes"].asUInt64(), original.size());
     EXPECT_EQ(whole["resumedFrom"].asInt64(), 0);
     EXPECT_GT(whole["speed"].asInt64(), 0);
-    EXPECT_TRUE(ReadFile(Local("whole.bin")) == original) << "the download differs";
+    EXPECT_TRUE(ReadFile(Local("data.bin")) == original) << "the download differs";
+    EXPECT_FALSE(fs::exists(PartialOf(Local("data.bin"))));
 
-    // An interrupted download: the first part is there, the rest must follow.
+    // An interrupted download left its first part beside the file; the rest
+    // follows, and the file appears only once complete.
     const std::size_t part = kMiB + 7;
-    WriteFile(Local("part.bin"), original.substr(0, part));
-    // An absolute URL on the device works as well as a path.
-    const auto resumed = Json({"get", m_device->BaseUrl() + "filesvc/content?path=/Big/data.bin",
-                               "-o", Local("part.bin").string()});
+    WriteFile(PartialOf(Local("part.bin")), original.substr(0, part));
+    const auto resumed =
+        Json({"files", "get", "/Inbox/data.bin", "-o", Local("part.bin").string()});
     EXPECT_EQ(resumed["status"].asInt(), 206);
     EXPECT_EQ(resumed["resumedFrom"].asUInt64(), part);
     EXPECT_EQ(resumed["bytes"].asUInt64(), original.size() - part);
     EXPECT_TRUE(ReadFile(Local("part.bin")) == original) << "the resumed download differs";
+    EXPECT_FALSE(fs::exists(PartialOf(Local("part.bin"))));
 
-    // Complete already: nothing to fetch, nothing changed.
-    const auto again = Json({"get", Content("/Big/data.bin"), "-o", Local("part.bin").string()});
-    EXPECT_EQ(again["bytes"].asInt64(), 0);
-    EXPECT_TRUE(ReadFile(Local("part.bin")) == original);
+    // A partial file as long as the device's is complete: nothing to fetch.
+    WriteFile(PartialOf(Local("full.bin")), original);
+    const auto complete = Json({"get", m_device->BaseUrl() + "filesvc/content?path=/Inbox/data.bin",
+                                "-o", Local("full.bin").string()});
+    EXPECT_EQ(complete["bytes"].asInt64(), 0);
+    EXPECT_TRUE(ReadFile(Local("full.bin")) == original);
 
-    // Longer than the device's file: not this file, so it is left alone.
-    WriteFile(Local("long.bin"), original + "tail");
-    const auto longer = Device({"get", Content("/Big/data.bin"), "-o", Local("long.bin").string()});
-    EXPECT_EQ(longer.exitCode, 1);
-    EXPECT_NE(longer.err.find("remove it"), std::string::npos) << longer.err;
-    EXPECT_EQ(fs::file_size(Local("long.bin")), original.size() + 4);
+    // Longer than the device's file: no part of it, so the download starts over.
+    WriteFile(PartialOf(Local("long.bin")), original + "tail");
+    Json({"get", Content("/Inbox/data.bin"), "-o", Local("long.bin").string()});
+    EXPECT_TRUE(ReadFile(Local("long.bin")) == original);
 }
 
-TEST_F(ZeqctlTransfer, UploadIsReadBackAndResumesAtAnOffset) {
+// Each refusal is one line naming what is wrong, and leaves nothing behind.
+TEST_F(ZeqctlTransfer, FilesGetAndPutExplainWhatIsWrong) {
+    WriteFile(Local("a.txt"), "abc");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"files", "get", "/Videos/none.mp4", "-o", Local("none.mp4").string()},
+         "no file /Videos/none.mp4 on the device"},
+        {{"files", "get", "/Videos", "-o", Local("videos").string()}, "/Videos is a folder"},
+        {{"files", "put", Local("missing.txt").string(), "/Documents/"},
+         "cannot read " + Local("missing.txt").string() + ": No such file or directory"},
+        {{"files", "put", m_work.Path().string(), "/Documents/"}, "it is a folder"},
+        {{"files", "put", Local("a.txt").string(), "/Documents"},
+         "/Documents is a folder; end it with / to put a.txt into it"},
+        {{"files", "put", Local("a.txt").string(), "/Nowhere/"}, "no folder /Nowhere"},
+    };
+    for (const auto& c : cases) {
+        const auto run = Device(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_work.Path()), fs::directory_iterator()), 1)
+        << "a refused download writes nothing";
+    EXPECT_FALSE(fs::exists(OnDevice("Documents/a.txt")));
+}
+
+TEST_F(ZeqctlTransfer, UploadResumesOnlyAtTheOffsetTheDeviceHolds) {
     const auto original = Pattern(2 * kMiB + 999);
     WriteFile(Local("up.bin"), original);
     fs::create_directories(OnDevice("Inbox"));
-
-    const auto sent = Json({"put", Local("up.bin").string(), Content("/Inbox/up.bin")});
-    EXPECT_EQ(sent["status"].asInt(), 200);
-    EXPECT_EQ(sent["bytes"].asUInt64(), original.size());
-    EXPECT_TRUE(ReadFile(OnDevice("Inbox/up.bin")) == original) << "the upload differs";
-    // Read back through the tool as well.
-    Json({"get", Content("/Inbox/up.bin"), "-o", Local("back.bin").string()});
-    EXPECT_TRUE(ReadFile(Local("back.bin")) == original);
 
     // The device kept the first part of an interrupted upload.
     const std::size_t part = kMiB + 3;
     WriteFile(OnDevice("Inbox/resumed.bin"), original.substr(0, part));
     const auto rest = Json({"put", Local("up.bin").string(), Content("/Inbox/resumed.bin"),
                             "--offset", std::to_string(part)});
+    EXPECT_EQ(rest["status"].asInt(), 200);
     EXPECT_EQ(rest["bytes"].asUInt64(), original.size() - part);
     EXPECT_EQ(rest["resumedFrom"].asUInt64(), part);
     EXPECT_TRUE(ReadFile(OnDevice("Inbox/resumed.bin")) == original);
@@ -149,6 +168,7 @@ TEST_F(ZeqctlTransfer, FailuresMapToExitCodesAndWriteNothing) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("HTTP 404"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(Local("none.bin"))) << "an error page is not saved as the file";
+    EXPECT_FALSE(fs::exists(PartialOf(Local("none.bin"))));
 
     auto wrongToken = Target();
     wrongToken.back() = "not-the-token";
@@ -175,7 +195,7 @@ TEST_F(ZeqctlTransfer, FailuresMapToExitCodesAndWriteNothing) {
     EXPECT_NE(mismatch.err.find("pin mismatch"), std::string::npos) << mismatch.err;
     EXPECT_FALSE(fs::exists(Local("b.bin")));
 
-    const auto url = "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const auto url = "https://127.0.0.1:" + std::to_string(testsupport::RefusedPort()) + "/";
     const auto closed = m_zeqctl({"--device", url, "--cookie", "c", "--token", "t", "get",
                                   Content("/a.bin"), "-o", Local("c.bin").string()});
     EXPECT_EQ(closed.exitCode, 3);
@@ -211,7 +231,7 @@ TEST_F(ZeqctlTransfer, ProgressWithoutATerminalIsPlainLines) {
     EXPECT_NE(json.err.find("100%"), std::string::npos) << json.err;
 }
 
-TEST_F(ZeqctlTransfer, EmbeddedDeviceAndTheDemoDownload) {
+TEST_F(ZeqctlTransfer, EmbeddedDeviceTakesLargeUploads) {
     // Larger than the emulator's usual request limit.
     const auto original = Pattern(2 * kMiB);
     WriteFile(Local("up.bin"), original);
@@ -222,12 +242,6 @@ TEST_F(ZeqctlTransfer, EmbeddedDeviceAndTheDemoDownload) {
         m_zeqctl({"--json", "get", Content("/Documents/up"), "-o", Local("back.bin").string()});
     ASSERT_EQ(get.exitCode, 0) << get.err;
     EXPECT_TRUE(ReadFile(Local("back.bin")) == original);
-
-    const auto demo = m_zeqctl({"--json", "demo", "--step-delay", "0"});
-    ASSERT_EQ(demo.exitCode, 0) << demo.err;
-    const auto download = demo.Json()["download"];
-    EXPECT_EQ(download["status"].asInt(), 200) << demo.out;
-    EXPECT_GT(download["bytes"].asInt64(), 0);
 }
 
 } // namespace

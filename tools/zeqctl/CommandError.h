@@ -8,7 +8,7 @@ namespace zeqctl {
 // The process exit codes scripts rely on.
 enum class ExitCode : int {
     Ok = 0,
-    Device = 1,     // the device refused or a task failed
+    Device = 1,     // the device refused, a task failed, or a local file was unusable
     Usage = 2,      // the command line is wrong
     Connection = 3, // no device reached: refused, TLS failure, time-out
 };
@@ -26,6 +26,9 @@ public:
         return CommandError(ExitCode::Usage, message);
     }
     static CommandError Device(const std::string& message) {
+        return CommandError(ExitCode::Device, message);
+    }
+    static CommandError LocalFile(const std::string& message) {
         return CommandError(ExitCode::Device, message);
     }
 

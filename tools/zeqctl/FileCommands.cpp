@@ -22,25 +22,6 @@ bool IsFolder(std::int32_t type) {
     return type >= 2 && type <= 6;
 }
 
-std::string Parent(const std::string& path) {
-    const auto slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Leaf(std::string path) {
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-void RequireAbsolute(const std::string& path) {
-    if (path.empty() || path.front() != '/') {
-        throw CommandError::Usage("device paths start with /: \"" + path + "\"");
-    }
-}
-
 // The file service leaves a refusal's code (and sometimes its text) in the
 // reply record instead of logging it.
 void Check(Session& s, bool ok, const std::string& what, std::int64_t code,
@@ -48,11 +29,6 @@ void Check(Session& s, bool ok, const std::string& what, std::int64_t code,
     if (!ok || code != 0) {
         s.Fail(what, code, text);
     }
-}
-
-void AddCategory(CLI::App* sub, std::string& category) {
-    sub->add_option("--category", category, "Area of the device: user (yours) or public")
-        ->check(CLI::IsMember({"user", "public"}));
 }
 
 const std::vector<Column> kListingColumns{{"type", "KIND"},
@@ -310,6 +286,41 @@ void Usb(Session& s) {
 
 } // namespace
 
+std::string Parent(const std::string& path) {
+    const auto slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Leaf(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void RequireAbsolute(const std::string& path) {
+    if (path.empty() || path.front() != '/') {
+        throw CommandError::Usage("device paths start with /: \"" + path + "\"");
+    }
+}
+
+void AddCategory(CLI::App* sub, std::string& category) {
+    sub->add_option("--category", category, "Area of the device: user (yours) or public")
+        ->check(CLI::IsMember({"user", "public"}));
+}
+
+bool IsDeviceFolder(Session& s, const std::string& path, const std::string& category) {
+    s.Begin();
+    GetFilesRequestParam request;
+    request.path = path;
+    request.limit = 1;
+    request.sortType = ListingArgs().sort;
+    request.category = category;
+    FileListData list;
+    return FileIntfZeq::Instance().GetFiles(request, list) && list.code == 0;
+}
+
 Json::Value FetchListing(Session& s, const ListingArgs& args) {
     RequireAbsolute(args.path);
     GetFilesRequestParam request;
@@ -468,6 +479,7 @@ void AddFileCommands(CLI::App& app, Action& chosen) {
     binVerb("empty", "Delete everything in the bin for good", FileIntfText::kClear, false);
 
     OnRun(group->add_subcommand("usb", "USB storage attached to the device"), chosen, &Usb);
+    AddFileTransferCommands(*group, chosen);
 }
 
 } // namespace zeqctl
