@@ -107,6 +107,10 @@ struct TestServer::Impl {
     std::map<std::string, PathScript> scripts;
     Reply fallback = Reply::Status(404);
 
+    // Empty: the pair that the mode names.
+    std::string certFile;
+    std::string keyFile;
+
     explicit Impl(Mode m) : mode(m) {}
 
     void Start();
@@ -119,13 +123,16 @@ struct TestServer::Impl {
 
 namespace {
 
-std::unique_ptr<httplib::Server> MakeServer(TestServer::Mode mode) {
+std::unique_ptr<httplib::Server> MakeServer(TestServer::Mode mode, std::string cert,
+                                            std::string key) {
     if (mode == TestServer::Mode::Http) {
         return std::make_unique<httplib::Server>();
     }
-    const std::string prefix = mode == TestServer::Mode::Https ? "server" : "other-server";
-    const std::string cert = TestCertPath(prefix + ".pem");
-    const std::string key = TestCertPath(prefix + ".key");
+    if (cert.empty()) {
+        const std::string prefix = mode == TestServer::Mode::Https ? "server" : "other-server";
+        cert = TestCertPath(prefix + ".pem");
+        key = TestCertPath(prefix + ".key");
+    }
     auto server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
     if (!server->is_valid()) {
         throw std::runtime_error("TestServer: cannot load " + cert + " and " + key);
@@ -191,7 +198,7 @@ RecordedRequest Record(const httplib::Request& req) {
 } // namespace
 
 void TestServer::Impl::Start() {
-    server = MakeServer(mode);
+    server = MakeServer(mode, certFile, keyFile);
     server->set_keep_alive_timeout(kKeepAliveSeconds);
     // Headers and body go out in separate writes; with Nagle the body waits
     // for the client's delayed ACK, about 40 ms a response.
@@ -344,6 +351,13 @@ void TestServer::Impl::Handle(const httplib::Request& req, httplib::Response& re
 }
 
 TestServer::TestServer(Mode mode) : m_impl(std::make_unique<Impl>(mode)) {
+    m_impl->Start();
+}
+
+TestServer::TestServer(std::string certFile, std::string keyFile)
+    : m_impl(std::make_unique<Impl>(Mode::Https)) {
+    m_impl->certFile = std::move(certFile);
+    m_impl->keyFile = std::move(keyFile);
     m_impl->Start();
 }
 

@@ -65,6 +65,9 @@ public:
     };
 
     explicit TestServer(Mode mode = Mode::Https);
+    // HTTPS presenting this certificate, e.g. one from a CA that a client
+    // under test trusts instead of the test CA.
+    TestServer(std::string certFile, std::string keyFile);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;

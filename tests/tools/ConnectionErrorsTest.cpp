@@ -6,11 +6,16 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace zeqctltest {
 namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Reply;
 
 std::string FingerprintOf(const std::string& pemFile) {
     std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(pemFile.c_str(), "r"),
@@ -99,6 +104,57 @@ TEST_F(ZeqctlConnection, VerboseLogNeverShowsTheCredentials) {
             EXPECT_EQ(run->err.find(secret), std::string::npos) << run->err;
         }
     }
+}
+
+// A server of the test's own that zeqctl trusts: it presents the development
+// certificate, like the emulator, and answers as each test scripts it.
+class ZeqctlFaultyDevice : public testing::Test {
+protected:
+    Outcome Run(std::vector<std::string> args) const {
+        args.insert(args.begin(),
+                    {"--device", m_server.BaseUrl(), "--cookie", "c", "--token", "t"});
+        return m_zeqctl(args, kRunBound);
+    }
+    fs::path Local(const std::string& name) const { return m_work.Path() / name; }
+
+    // Far beyond any timeout used here: reaching it means the command hung.
+    static constexpr std::chrono::seconds kRunBound{60};
+    TempDir m_home;
+    TempDir m_work;
+    Zeqctl m_zeqctl{m_home.Path()};
+    testsupport::TestServer m_server{zeqemu::Emulator::DevelopmentCertFile(),
+                                     zeqemu::Emulator::DevelopmentKeyFile()};
+};
+
+TEST_F(ZeqctlFaultyDevice, ADeviceThatStopsAnsweringEndsTheCommandWithinTheTimeout) {
+    Reply silent = Reply::Json("{}");
+    silent.delay = std::chrono::minutes(10);
+    m_server.Script("/filesvc/files", {silent});
+    Reply stalls = Reply::Status(200, std::string(100000, 'x'));
+    stalls.fault = Reply::Fault::Trickle;
+    stalls.trickleChunk = 1000;
+    stalls.trickleInterval = std::chrono::minutes(10);
+    m_server.Script("/filesvc/content", {stalls});
+
+    constexpr int kTimeout = 3;
+    // Process start, three attempts of the device request and a loaded machine.
+    constexpr auto kMargin = std::chrono::seconds(6);
+    const std::vector<std::vector<std::string>> commands{
+        {"files", "ls", "/"}, {"files", "get", "/big.bin", "-o", Local("big.bin").string()}};
+    for (const auto& command : commands) {
+        auto args = command;
+        args.insert(args.begin(), {"--timeout", std::to_string(kTimeout)});
+        const auto run = Run(args);
+        SCOPED_TRACE(command.front() + " " + command[1]);
+        EXPECT_EQ(run.exitCode, 4) << run.err;
+        EXPECT_NE(run.err.find("the device " + m_server.BaseUrl() + " stopped answering"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_LT(run.elapsed, std::chrono::seconds(kTimeout) + kMargin);
+    }
+    // What came stays in the partial file for a later run to resume.
+    EXPECT_FALSE(fs::exists(Local("big.bin")));
+    EXPECT_EQ(fs::file_size(Local("big.bin.part")), 1000u);
 }
 
 } // namespace
