@@ -11,6 +11,7 @@ enum class ExitCode : int {
     Device = 1,     // the device refused, a task failed, or a local file was unusable
     Usage = 2,      // the command line is wrong
     Connection = 3, // no device reached: refused, TLS failure, time-out
+    Stalled = 4,    // the device stopped answering for --timeout
 };
 
 // Ends a command with a message a person can act on; main prints it and

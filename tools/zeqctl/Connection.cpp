@@ -8,6 +8,7 @@
 #include "platform/GlobalParamWrapper.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -30,6 +31,8 @@ const zeqemu::Emulator* g_emulator = nullptr;
 
 // Generous: a copy of the demo folders takes well under a second.
 constexpr std::chrono::seconds kTaskDrainBound{120};
+// The device request tries each call this often before it gives up.
+constexpr int kDeviceRequestAttempts = 3;
 
 std::filesystem::path ExecutableDir() {
     std::error_code ec;
@@ -176,6 +179,11 @@ Connection::Connection(ConnectionOptions options) {
     std::filesystem::create_directories(DefaultDataHome(), ignored);
 
     TlsPin::Require(pin);
+    // The attempts of one call share the time-out, so a silent device ends
+    // a command after about --timeout, not three times that.
+    const auto timeout = static_cast<int>(options.timeout.count());
+    HttpReqZEQ::SetStallLimit(
+        std::max(1, (timeout + kDeviceRequestAttempts - 1) / kDeviceRequestAttempts));
     HttpReqZEQ::RegHttpReqZeqApi(&ConnInfo, &DevCap, &ConnInfo, &FarDataService);
     HttpReqZEQ::RegSslFunction(&TlsPin::Hook);
 }

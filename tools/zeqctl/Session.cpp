@@ -61,52 +61,77 @@ void Session::FailIfLogged(const std::string& what) {
     }
 }
 
-std::string Session::ExplainTransport(int curlCode) const {
+std::string Session::DeviceUrl() const {
+    return m_connection ? m_connection->BaseUrl() : std::string("the device");
+}
+
+CommandError Session::TransportError(const std::string& what, int curlCode) const {
     const auto tls = TlsPin::Observation();
-    const std::string url = m_connection ? m_connection->BaseUrl() : std::string("the device");
+    const std::string url = DeviceUrl();
+    const auto failed = [&](const std::string& why) {
+        return CommandError(ExitCode::Connection, what + ": " + why);
+    };
     if (tls.pinMismatch && tls.leaf) {
-        return "certificate pin mismatch: " + url + " presents " + TlsPin::Format(*tls.leaf) +
-               ", but --pin expects " + m_options.connection.pin +
-               ". If the device's certificate was renewed on purpose, pin the new fingerprint";
+        return failed("certificate pin mismatch: " + url + " presents " +
+                      TlsPin::Format(*tls.leaf) + ", but --pin expects " +
+                      m_options.connection.pin +
+                      ". If the device's certificate was renewed on purpose, pin the new "
+                      "fingerprint");
     }
     if (tls.chainFailed || curlCode == CURLE_PEER_FAILED_VERIFICATION) {
-        return "TLS: the certificate of " + url + " is not trusted by " +
-               Connection::CaFile().string() +
-               (tls.chainError.empty() ? "" : " (" + tls.chainError + ")") +
-               ". Put the CA that signed the device's certificate there";
+        return failed("TLS: the certificate of " + url + " is not trusted by " +
+                      Connection::CaFile().string() +
+                      (tls.chainError.empty() ? "" : " (" + tls.chainError + ")") +
+                      ". Put the CA that signed the device's certificate there");
     }
     switch (curlCode) {
     case CURLE_COULDNT_CONNECT:
-        return "connection refused by " + url + ": is the device on and the port right?";
+        return failed("connection refused by " + url + ": is the device on and the port right?");
     case CURLE_COULDNT_RESOLVE_HOST:
-        return "cannot resolve the host of " + url;
+        return failed("cannot resolve the host of " + url);
     case CURLE_OPERATION_TIMEDOUT:
-        return "no answer from " + url + " in time";
+        // Once a handshake has passed, the time-out can only be the stall limit.
+        if (tls.accepted) {
+            return StalledError(what);
+        }
+        return failed("no answer from " + url + " in time");
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_ISSUER_ERROR:
-        return "TLS handshake with " + url + " failed (libcurl code " + std::to_string(curlCode) +
-               "): the device does not speak TLS 1.2 with the client's ciphers, or the "
-               "certificate check refused it";
+        return failed("TLS handshake with " + url + " failed (libcurl code " +
+                      std::to_string(curlCode) +
+                      "): the device does not speak TLS 1.2 with the client's ciphers, or the "
+                      "certificate check refused it");
     default:
         break;
     }
-    return "no answer from " + url + ": " + curl_easy_strerror(static_cast<CURLcode>(curlCode)) +
-           " (libcurl code " + std::to_string(curlCode) + ")";
+    return failed("no answer from " + url + ": " +
+                  curl_easy_strerror(static_cast<CURLcode>(curlCode)) + " (libcurl code " +
+                  std::to_string(curlCode) + ")");
+}
+
+CommandError Session::StalledError(const std::string& what) const {
+    return CommandError(ExitCode::Stalled, what + ": the device " + DeviceUrl() +
+                                               " stopped answering: nothing came for " +
+                                               std::to_string(Timeout().count()) +
+                                               " s (--timeout)");
 }
 
 void Session::FailTransport(const std::string& what, int curlCode) {
-    throw CommandError(ExitCode::Connection, what + ": " + ExplainTransport(curlCode));
+    throw TransportError(what, curlCode);
+}
+
+void Session::FailStalled(const std::string& what) {
+    throw StalledError(what);
 }
 
 void Session::Fail(const std::string& what, std::int64_t deviceCode,
                    const std::string& deviceText) {
     const auto clues = m_diagnostics.Clues();
     if (clues.transportFailed) {
-        throw CommandError(ExitCode::Connection, what + ": " + ExplainTransport(clues.curlCode));
+        throw TransportError(what, clues.curlCode);
     }
     if (clues.downloadCurlCode != 0) {
-        throw CommandError(ExitCode::Connection,
-                           what + ": " + ExplainTransport(clues.downloadCurlCode));
+        throw TransportError(what, clues.downloadCurlCode);
     }
     const auto device = [&](std::int64_t code, const std::string& text) {
         return CommandError::Device(what + ": the device refused with code " +

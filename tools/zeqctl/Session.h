@@ -7,6 +7,7 @@
 
 #include "core/HttpPostRspCode.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,9 +59,14 @@ public:
     // For transfers through the engine, which report libcurl's code directly
     // instead of through the library's log.
     [[noreturn]] void FailTransport(const std::string& what, int curlCode);
+    // The device sent nothing for --timeout.
+    [[noreturn]] void FailStalled(const std::string& what);
+    std::chrono::seconds Timeout() const { return m_options.connection.timeout; }
 
 private:
-    std::string ExplainTransport(int curlCode) const;
+    CommandError TransportError(const std::string& what, int curlCode) const;
+    CommandError StalledError(const std::string& what) const;
+    std::string DeviceUrl() const;
 
     GlobalOptions m_options;
     Output m_out;

@@ -53,6 +53,7 @@ int VerifyPeer(int preverified, X509_STORE_CTX* store) {
         X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
         return 0;
     }
+    g_seen.accepted = true;
     return 1;
 }
 

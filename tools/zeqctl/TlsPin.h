@@ -15,6 +15,7 @@ struct TlsObservation {
     std::string chainError; // OpenSSL's reason, e.g. "unable to get local issuer certificate"
     bool pinMismatch = false;
     std::optional<Fingerprint> leaf; // the device's certificate, once seen
+    bool accepted = false;           // a handshake got past every check
 };
 
 // The device request's TLS hook. libcurl has already loaded config/ca.pem into

@@ -118,6 +118,22 @@ std::int64_t SizeOf(const fs::path& file) {
     return ec ? 0 : static_cast<std::int64_t>(size);
 }
 
+// When a transfer last moved a byte either way: touched on the engine's loop
+// thread, read by the thread that waits for the transfer.
+class Activity {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    Activity() { Touch(); }
+    void Touch() { m_last.store(Clock::now().time_since_epoch().count()); }
+    Clock::duration Idle() const {
+        return Clock::now() - Clock::time_point(Clock::duration(m_last.load()));
+    }
+
+private:
+    std::atomic<Clock::rep> m_last{0};
+};
+
 // What a download delivered. The engine's loop thread fills it; the counters
 // are read while the transfer runs, the rest once it has ended.
 struct Sink {
@@ -132,12 +148,14 @@ struct Sink {
     std::atomic<std::int64_t> written{0};
     std::atomic<std::int64_t> startsAt{0}; // where this transfer's bytes go in the file
     std::atomic<std::int64_t> total{0};    // the whole file's size, when the answer tells
+    Activity activity;
 };
 
 // What an upload has handed to the engine so far.
 struct Source {
     std::ifstream in;
     std::atomic<std::int64_t> sent{0};
+    Activity activity;
 };
 
 // Sets up one engine connection the way the device request is set up: the
@@ -204,18 +222,36 @@ ProgressView View(Session& s, const fs::path& file) {
                         file.filename().string(), ProgressUnit::Bytes);
 }
 
-CURLcode Await(std::future<CURLcode>& done, ProgressView& view,
-               const std::function<ProgressSample()>& sample) {
+struct Ended {
+    CURLcode code = CURLE_OK;
+    bool stalled = false; // nothing moved for the stall limit
+};
+
+// Waits for the transfer, redrawing the view, and breaks it off once nothing
+// has moved for --timeout.
+Ended Await(Session& s, curlppx::CurlConn& conn, std::future<CURLcode>& done, ProgressView& view,
+            const Activity& activity, const std::function<ProgressSample()>& sample) {
+    Ended ended;
     while (done.wait_for(kRedraw) != std::future_status::ready) {
         view.Update(sample());
+        if (!ended.stalled && activity.Idle() >= s.Timeout()) {
+            ended.stalled = true;
+            conn.Break(); // the request completes, with CURLE_ABORTED_BY_CALLBACK
+        }
     }
-    const auto code = done.get();
+    ended.code = done.get();
+    // The engine's own low-speed limit ends a stalled transfer too, once
+    // connected; before that, the time-out is the connect time-out.
+    if (ended.code == CURLE_OPERATION_TIMEDOUT &&
+        (conn.GetReqSSLTime() > 0 || conn.GetResCode() != 0)) {
+        ended.stalled = true;
+    }
     // A refusal moved nothing worth a last line.
     if (const auto last = sample(); last.done > 0) {
         view.Update(last);
     }
     view.Finish();
-    return code;
+    return ended;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -260,6 +296,7 @@ Json::Value Summary(const std::string& direction, const std::string& url, const 
 }
 
 std::size_t WriteToSink(curlppx::CurlConn& conn, Sink& sink, const char* data, std::size_t bytes) {
+    sink.activity.Touch();
     if (!sink.decided) {
         // Runs on the loop thread, where the handle may be asked for its status.
         sink.decided = true;
@@ -328,7 +365,7 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
             return WriteToSink(conn, sink, data, size * count);
         },
         nullptr);
-    const auto code = Await(done, view, [&] {
+    const auto ended = Await(s, conn, done, view, sink.activity, [&] {
         ProgressSample sample;
         sample.done = sink.startsAt + sink.written.load();
         sample.total = sink.total.load();
@@ -347,6 +384,9 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
     if (sink.writeFailed) {
         throw CommandError::LocalFile(target.what + ": cannot write " + partial.string());
     }
+    if (ended.stalled) {
+        s.FailStalled(target.what);
+    }
     if (fetched.status == 416 && resumeFrom > 0) {
         fetched.unsatisfiableTotal = RangeTotal(conn.GetResHeader()).value_or(-1);
         return fetched;
@@ -354,8 +394,8 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
     if (fetched.status >= 300 || (fetched.status != 0 && sink.refused)) {
         Refused(target, fetched.status, sink.refused ? sink.refusal : conn.GetRespones());
     }
-    if (code != CURLE_OK) {
-        s.FailTransport(target.what, code);
+    if (ended.code != CURLE_OK) {
+        s.FailTransport(target.what, ended.code);
     }
     if (!sink.decided) {
         // An empty body: the file is whatever the answer says it is.
@@ -464,6 +504,7 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
     auto done = conn.HttpUpload(
         sending,
         [&source](char* buffer, std::size_t capacity, char*, void*) -> std::size_t {
+            source.activity.Touch();
             source.in.read(buffer, static_cast<std::streamsize>(capacity));
             if (source.in.bad()) {
                 return CURL_READFUNC_ABORT;
@@ -473,7 +514,7 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
             return static_cast<std::size_t>(got);
         },
         nullptr);
-    const auto code = Await(done, view, [&] {
+    const auto ended = Await(s, conn, done, view, source.activity, [&] {
         ProgressSample sample;
         sample.total = size;
         sample.done = offset + source.sent.load();
@@ -482,14 +523,17 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
     });
     const double seconds = SecondsSince(started);
     const long status = conn.GetResCode();
-    if (code == CURLE_ABORTED_BY_CALLBACK && source.in.bad()) {
+    if (ended.code == CURLE_ABORTED_BY_CALLBACK && source.in.bad()) {
         throw CommandError::LocalFile(target.what + ": cannot read " + file.string());
+    }
+    if (ended.stalled) {
+        s.FailStalled(target.what);
     }
     if (status >= 300) {
         Refused(target, status, conn.GetRespones());
     }
-    if (code != CURLE_OK) {
-        s.FailTransport(target.what, code);
+    if (ended.code != CURLE_OK) {
+        s.FailTransport(target.what, ended.code);
     }
     Json::Value answer;
     Json::CharReaderBuilder builder;

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     GlobalOptions options;
     std::string dataDir;
     std::int64_t stepDelayMs = 0;
+    int timeoutSeconds = static_cast<int>(options.connection.timeout.count());
     auto& c = options.connection;
     c.caps = "6,7,8,10"; // the newest device
     app.add_option("--device", c.deviceUrl, "Device base URL, https://HOST:PORT/")
@@ -36,6 +37,11 @@ int main(int argc, char** argv) {
         ->envname("ZEQ_PIN");
     app.add_option("--caps", c.caps, "Capabilities of the device: some of 6,7,8,10, or none")
         ->envname("ZEQ_CAPS")
+        ->capture_default_str();
+    app.add_option("--timeout", timeoutSeconds,
+                   "Seconds a device may send nothing before a command gives up on it (exit 4)")
+        ->envname("ZEQ_TIMEOUT")
+        ->check(CLI::Range(1, 3600))
         ->capture_default_str();
     app.add_option("--user-id", c.userId, "Your user id on the device")->envname("ZEQ_USER_ID");
     app.add_option("--data-dir", dataDir, "Data folder of the embedded emulator");
@@ -61,6 +67,7 @@ int main(int argc, char** argv) {
     }
     c.dataDir = dataDir;
     c.stepDelay = std::chrono::milliseconds(stepDelayMs);
+    c.timeout = std::chrono::seconds(timeoutSeconds);
 
     try {
         Session session(options);
