@@ -110,9 +110,9 @@ TEST_F(ZeqctlConnection, VerboseLogNeverShowsTheCredentials) {
 // certificate, like the emulator, and answers as each test scripts it.
 class ZeqctlFaultyDevice : public testing::Test {
 protected:
-    Outcome Run(std::vector<std::string> args) const {
-        args.insert(args.begin(),
-                    {"--device", m_server.BaseUrl(), "--cookie", "c", "--token", "t"});
+    Outcome Run(std::vector<std::string> args) const { return Run(m_server, std::move(args)); }
+    Outcome Run(const testsupport::TestServer& server, std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--device", server.BaseUrl(), "--cookie", "c", "--token", "t"});
         return m_zeqctl(args, kRunBound);
     }
     fs::path Local(const std::string& name) const { return m_work.Path() / name; }
@@ -155,6 +155,26 @@ TEST_F(ZeqctlFaultyDevice, ADeviceThatStopsAnsweringEndsTheCommandWithinTheTimeo
     // What came stays in the partial file for a later run to resume.
     EXPECT_FALSE(fs::exists(Local("big.bin")));
     EXPECT_EQ(fs::file_size(Local("big.bin.part")), 1000u);
+}
+
+// Served on 127.0.0.1 with a certificate for evil.example from the CA zeqctl
+// trusts: the chain verifies, so only the host-name check stands between the
+// credentials and the impostor.
+TEST_F(ZeqctlFaultyDevice, ACertificateForAnotherHostGetsNoCredentials) {
+    testsupport::TestServer impostor(testsupport::TestCertPath("wrong-name.pem"),
+                                     testsupport::TestCertPath("wrong-name.key"));
+    impostor.SetDefault(Reply::Json(R"({"code":0,"data":{"files":[],"hasMore":false}})"));
+    for (const auto& command : std::vector<std::vector<std::string>>{
+             {"files", "ls", "/"}, {"files", "mkdir", "/Stolen"}}) {
+        const auto run = Run(impostor, command);
+        SCOPED_TRACE(command[1]);
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("the certificate of " + impostor.BaseUrl() +
+                               " is for evil.example, not for 127.0.0.1"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(impostor.RequestCount(), 0u) << "a request would have carried the cookie and token";
 }
 
 } // namespace
