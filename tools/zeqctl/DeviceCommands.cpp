@@ -2,7 +2,7 @@
 
 #include "Commands.h"
 #include "Session.h"
-#include "TlsPin.h"
+#include "TlsCheck.h"
 
 #include "platform/TextCodec.h"
 #include "services/DeviceIntfZEQ.h"
@@ -121,13 +121,13 @@ void Copyright(Session& session) {
 void ShowFingerprint(Session& session) {
     DeviceInfo info;
     session.Require("device info", [&] { return DeviceIntfZEQ::Instance().GetDeviceInfo(info); });
-    const auto seen = TlsPin::Observation().leaf;
+    const auto seen = TlsCheck::Observation().leaf;
     if (!seen) {
         throw CommandError(ExitCode::Connection, "no certificate was seen");
     }
     Json::Value doc;
     doc["url"] = session.Device().BaseUrl();
-    doc["fingerprint"] = TlsPin::Format(*seen);
+    doc["fingerprint"] = TlsCheck::Format(*seen);
     session.Out().Emit(doc, [&] { session.Out().Line(doc["fingerprint"].asString()); });
 }
 

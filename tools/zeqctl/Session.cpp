@@ -1,6 +1,6 @@
 #include "Session.h"
 
-#include "TlsPin.h"
+#include "TlsCheck.h"
 
 #include <curl/curl.h>
 
@@ -35,7 +35,7 @@ ConnectionOptions& Session::PendingConnection() {
 void Session::Begin() {
     Device();
     m_diagnostics.Reset();
-    TlsPin::ResetObservation();
+    TlsCheck::ResetObservation();
 }
 
 void Session::Require(const std::string& what, const std::function<bool()>& operation) {
@@ -66,17 +66,27 @@ std::string Session::DeviceUrl() const {
 }
 
 CommandError Session::TransportError(const std::string& what, int curlCode) const {
-    const auto tls = TlsPin::Observation();
+    const auto tls = TlsCheck::Observation();
     const std::string url = DeviceUrl();
     const auto failed = [&](const std::string& why) {
         return CommandError(ExitCode::Connection, what + ": " + why);
     };
     if (tls.pinMismatch && tls.leaf) {
         return failed("certificate pin mismatch: " + url + " presents " +
-                      TlsPin::Format(*tls.leaf) + ", but --pin expects " +
+                      TlsCheck::Format(*tls.leaf) + ", but --pin expects " +
                       m_options.connection.pin +
                       ". If the device's certificate was renewed on purpose, pin the new "
                       "fingerprint");
+    }
+    // With --pin the name decides only where libcurl checks it too.
+    if (tls.nameMismatch &&
+        (m_options.connection.pin.empty() || curlCode == CURLE_PEER_FAILED_VERIFICATION)) {
+        return failed("TLS: the certificate of " + url + " is for " + tls.certificateNames +
+                      ", not for " + tls.expectedName +
+                      ". Reach the device by a name its certificate holds" +
+                      (tls.leaf ? ", or, if you trust this certificate, pin it with --pin " +
+                                      TlsCheck::Format(*tls.leaf)
+                                : std::string()));
     }
     if (tls.chainFailed || curlCode == CURLE_PEER_FAILED_VERIFICATION) {
         return failed("TLS: the certificate of " + url + " is not trusted by " +
