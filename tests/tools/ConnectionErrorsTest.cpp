@@ -6,10 +6,12 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 namespace zeqctltest {
 namespace {
@@ -175,6 +177,64 @@ TEST_F(ZeqctlFaultyDevice, ACertificateForAnotherHostGetsNoCredentials) {
             << run.err;
     }
     EXPECT_EQ(impostor.RequestCount(), 0u) << "a request would have carried the cookie and token";
+}
+
+// Half a reply, then the connection closes: libcurl's result 18 with a 200.
+Reply CutReply() {
+    Reply cut = Reply::Json(R"({"code":0,"pad":")" + std::string(4000, 'x') + R"("})");
+    cut.fault = Reply::Fault::DropMidBody;
+    return cut;
+}
+
+std::size_t RequestsTo(const testsupport::TestServer& server, const std::string& path) {
+    const auto requests = server.Requests();
+    return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(),
+                                                  [&](const auto& r) { return r.path == path; }));
+}
+
+// A reply cut off mid-body is a failed connection, not a refusal of the
+// device: a read asks again a few times, a change is never repeated.
+TEST_F(ZeqctlFaultyDevice, ACutReplyIsAConnectionFailureThatOnlyReadsRepeat) {
+    m_server.Script("/filesvc/files",
+                    {CutReply(), Reply::Json(R"({"code":0,"data":{"parentPath":"/","files":[
+                        {"name":"kept.txt","type":1,"size":3}]}})")});
+    m_server.Script("/filesvc/detail", {CutReply()});
+    m_server.Script("/filesvc/mkdir", {CutReply()});
+
+    const auto listed = Run({"--json", "files", "ls", "/"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(EntryNames(listed.Json()), std::vector<std::string>{"kept.txt"}) << listed.out;
+    EXPECT_EQ(RequestsTo(m_server, "/filesvc/files"), 2u);
+
+    for (const auto& [command, path, requests] :
+         std::vector<std::tuple<std::vector<std::string>, std::string, std::size_t>>{
+             {{"files", "stat", "/Documents"}, "/filesvc/detail", 3},
+             {{"files", "mkdir", "/New"}, "/filesvc/mkdir", 1}}) {
+        const auto run = Run(command);
+        SCOPED_TRACE(command[1]);
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("the connection to " + m_server.BaseUrl() +
+                               " broke off before the whole reply came"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(RequestsTo(m_server, path), requests);
+    }
+}
+
+// tasks watch looks again after polls lost on the way, for --timeout.
+TEST_F(ZeqctlFaultyDevice, TasksWatchRidesOutPollsLostOnTheWay) {
+    const auto done = Reply::Json(R"({"code":0,"data":{"tasks":[
+        {"taskId":7,"taskType":401,"progress":100,"sumNum":2,"finishedNum":2}]}})");
+    m_server.Script("/filesvc/getTaskStatus", {CutReply(), CutReply(), CutReply(), done});
+    const auto watched = Run({"--timeout", "30", "tasks", "watch", "7", "--family", "file"});
+    EXPECT_EQ(watched.exitCode, 0) << watched.err;
+    EXPECT_NE(watched.out.find("file task 7 done"), std::string::npos) << watched.out;
+
+    m_server.Script("/filesvc/getTaskStatus", {CutReply()});
+    const auto lost = Run({"--timeout", "2", "tasks", "watch", "7", "--family", "file"});
+    EXPECT_EQ(lost.exitCode, 3) << lost.err;
+    EXPECT_NE(lost.err.find("broke off"), std::string::npos) << lost.err;
+    EXPECT_LT(lost.elapsed, std::chrono::seconds(2 + 6));
 }
 
 } // namespace
