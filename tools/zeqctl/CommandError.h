@@ -18,10 +18,13 @@ enum class ExitCode : int {
 // exits with its code.
 class CommandError : public std::runtime_error {
 public:
-    CommandError(ExitCode code, const std::string& message)
-        : std::runtime_error(message), m_code(code) {}
+    CommandError(ExitCode code, const std::string& message, bool transient = false)
+        : std::runtime_error(message), m_code(code), m_transient(transient) {}
 
     ExitCode Code() const { return m_code; }
+    // Lost on the way (a reply cut off, a refused connection): asking the
+    // device again may well succeed.
+    bool Transient() const { return m_transient; }
 
     static CommandError Usage(const std::string& message) {
         return CommandError(ExitCode::Usage, message);
@@ -35,6 +38,7 @@ public:
 
 private:
     ExitCode m_code;
+    bool m_transient;
 };
 
 } // namespace zeqctl

@@ -31,6 +31,18 @@ void Check(Session& s, bool ok, const std::string& what, std::int64_t code,
     }
 }
 
+// A read of the file service into a fresh record, tried again when it failed
+// on the way.
+template <typename Record, typename Read>
+void ReadInto(Session& s, const std::string& what, Record& record, Read&& read) {
+    s.Retrying([&] {
+        record = Record{};
+        s.Begin();
+        const bool ok = read(record);
+        Check(s, ok, what, record.code);
+    });
+}
+
 const std::vector<Column> kListingColumns{{"type", "KIND"},
                                           {"size", "SIZE", Shown::Bytes},
                                           {"mtime", "MODIFIED", Shown::Time},
@@ -50,9 +62,9 @@ struct PathArgs {
 void Stat(Session& s, const PathArgs& args) {
     RequireAbsolute(args.path);
     FolderDetailResp detail;
-    s.Begin();
-    const bool ok = FileIntfZeq::Instance().GetFolderDetail({"", args.path, args.category}, detail);
-    Check(s, ok, "details of " + args.path, detail.code);
+    ReadInto(s, "details of " + args.path, detail, [&](FolderDetailResp& out) {
+        return FileIntfZeq::Instance().GetFolderDetail({"", args.path, args.category}, out);
+    });
     Json::Value doc;
     doc["path"] = args.path;
     doc["name"] = detail.name;
@@ -213,7 +225,7 @@ struct TrashListArgs {
 
 void TrashLs(Session& s, const TrashListArgs& args) {
     RecycleFileListData list;
-    s.Require("file recycle bin", [&] {
+    s.Read("file recycle bin", [&] {
         return FileIntfZeq::Instance().GetRecycleFiles({args.limit, args.offset, args.category},
                                                        list);
     });
@@ -261,9 +273,8 @@ void TrashAction(Session& s, const TrashArgs& args, std::string_view action) {
 
 void Usb(Session& s) {
     UsbStatusResp status;
-    s.Begin();
-    const bool ok = FileIntfZeq::Instance().GetUsbStatus(status);
-    Check(s, ok, "USB status", status.code);
+    ReadInto(s, "USB status", status,
+             [](UsbStatusResp& out) { return FileIntfZeq::Instance().GetUsbStatus(out); });
     Json::Value doc;
     doc["connected"] = status.status;
     doc["mountPath"] = status.mountPath;
@@ -330,9 +341,8 @@ Json::Value FetchListing(Session& s, const ListingArgs& args) {
     request.sortType = args.sort;
     request.category = args.category;
     FileListData list;
-    s.Begin();
-    const bool ok = FileIntfZeq::Instance().GetFiles(request, list);
-    Check(s, ok, "list " + args.path, list.code);
+    ReadInto(s, "list " + args.path, list,
+             [&](FileListData& out) { return FileIntfZeq::Instance().GetFiles(request, out); });
     Json::Value doc;
     doc["path"] = list.parentPath.empty() ? args.path : list.parentPath;
     doc["hasMore"] = list.hasMore;

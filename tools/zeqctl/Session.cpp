@@ -6,8 +6,23 @@
 
 #include <iostream>
 #include <stdexcept>
+#include <thread>
 
 namespace zeqctl {
+
+namespace {
+
+// A read that failed on the way is tried this often in all, a little later
+// each time.
+constexpr int kReadTries = 3;
+constexpr std::chrono::milliseconds kReadBackOff{250};
+
+bool BrokeOffMidReply(int curlCode) {
+    return curlCode == CURLE_PARTIAL_FILE || curlCode == CURLE_GOT_NOTHING ||
+           curlCode == CURLE_SEND_ERROR || curlCode == CURLE_RECV_ERROR;
+}
+
+} // namespace
 
 Session::Session(const GlobalOptions& options)
     : m_options(options), m_out(options.json, std::cout), m_diagnostics(options.verbose) {}
@@ -54,9 +69,33 @@ void Session::RequireCoded(const std::string& what,
     }
 }
 
+void Session::Retrying(const std::function<void()>& step) {
+    for (int tries = 1;; ++tries) {
+        try {
+            step();
+            return;
+        } catch (const CommandError& e) {
+            if (!e.Transient() || tries == kReadTries) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(kReadBackOff * tries);
+    }
+}
+
+void Session::Read(const std::string& what, const std::function<bool()>& operation) {
+    Retrying([&] { Require(what, operation); });
+}
+
+void Session::ReadCoded(const std::string& what,
+                        const std::function<bool(HttpPostRspCode*)>& operation) {
+    Retrying([&] { RequireCoded(what, operation); });
+}
+
 void Session::FailIfLogged(const std::string& what) {
     const auto clues = m_diagnostics.Clues();
-    if (clues.transportFailed || clues.downloadCurlCode != 0 || clues.downloadHttpStatus != 0) {
+    if (clues.transportFailed || clues.curlCode != 0 || clues.downloadCurlCode != 0 ||
+        clues.downloadHttpStatus != 0) {
         Fail(what);
     }
 }
@@ -96,7 +135,10 @@ CommandError Session::TransportError(const std::string& what, int curlCode) cons
     }
     switch (curlCode) {
     case CURLE_COULDNT_CONNECT:
-        return failed("connection refused by " + url + ": is the device on and the port right?");
+        return CommandError(ExitCode::Connection,
+                            what + ": connection refused by " + url +
+                                ": is the device on and the port right?",
+                            true);
     case CURLE_COULDNT_RESOLVE_HOST:
         return failed("cannot resolve the host of " + url);
     case CURLE_OPERATION_TIMEDOUT:
@@ -113,6 +155,14 @@ CommandError Session::TransportError(const std::string& what, int curlCode) cons
                       "certificate check refused it");
     default:
         break;
+    }
+    if (BrokeOffMidReply(curlCode)) {
+        return CommandError(ExitCode::Connection,
+                            what + ": the connection to " + url +
+                                " broke off before the whole reply came (" +
+                                curl_easy_strerror(static_cast<CURLcode>(curlCode)) +
+                                ", libcurl code " + std::to_string(curlCode) + ")",
+                            true);
     }
     return failed("no answer from " + url + ": " +
                   curl_easy_strerror(static_cast<CURLcode>(curlCode)) + " (libcurl code " +
@@ -156,6 +206,11 @@ void Session::Fail(const std::string& what, std::int64_t deviceCode,
     if (clues.downloadHttpStatus != 0) {
         throw CommandError::Device(what + ": the device answered HTTP " +
                                    std::to_string(clues.downloadHttpStatus));
+    }
+    // A status came, so the library handed over what the body held when the
+    // transfer failed: no refusal of the device, a reply lost on the way.
+    if (clues.curlCode != 0) {
+        throw TransportError(what, clues.curlCode);
     }
     throw CommandError::Device(what + ": the device's answer could not be used" +
                                (m_options.verbose ? "" : " (--verbose shows the library's log)"));

@@ -44,6 +44,12 @@ public:
     // The same for operations that hand back the device's code and des.
     void RequireCoded(const std::string& what,
                       const std::function<bool(HttpPostRspCode*)>& operation);
+    // Runs a step that only reads again, a few times, while it fails on the
+    // way: asking twice changes nothing on the device.
+    void Retrying(const std::function<void()>& step);
+    // Require and RequireCoded for operations that only read.
+    void Read(const std::string& what, const std::function<bool()>& operation);
+    void ReadCoded(const std::string& what, const std::function<bool(HttpPostRspCode*)>& operation);
     // Forget earlier clues before an operation whose result is checked by hand.
     void Begin();
 
