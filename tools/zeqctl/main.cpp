@@ -31,8 +31,13 @@ int main(int argc, char** argv) {
     c.caps = "6,7,8,10"; // the newest device
     app.add_option("--device", c.deviceUrl, "Device base URL, https://HOST:PORT/")
         ->envname("ZEQ_DEVICE");
-    app.add_option("--cookie", c.cookieId, "Session cookie id")->envname("ZEQ_COOKIE");
-    app.add_option("--token", c.token, "Session token")->envname("ZEQ_TOKEN");
+    // Anyone on the machine can read a process's arguments.
+    app.add_option("--cookie", c.cookieId,
+                   "Session cookie id; visible to other users in ps, so prefer ZEQ_COOKIE")
+        ->envname("ZEQ_COOKIE");
+    app.add_option("--token", c.token,
+                   "Session token; visible to other users in ps, so prefer ZEQ_TOKEN")
+        ->envname("ZEQ_TOKEN");
     app.add_option("--pin", c.pin, "Require this certificate fingerprint, sha256:HEX")
         ->envname("ZEQ_PIN");
     app.add_option("--caps", c.caps, "Capabilities of the device: some of 6,7,8,10, or none")
