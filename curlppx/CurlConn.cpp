@@ -5,6 +5,7 @@
 #include "curlppx/CurlShare.h"
 #include "curlppx/detail/EngineLog.h"
 #include "curlppx/detail/Paths.h"
+#include "curlppx/detail/RedirectGuard.h"
 #include "platform/Scribo.h"
 
 #include <algorithm>
@@ -41,6 +42,14 @@ bool IsBlank(char c) {
     return std::isspace(u) != 0 || std::iscntrl(u) != 0;
 }
 
+bool SameName(const std::string& a, const char* b) {
+    return std::equal(a.begin(), a.end(), b, b + std::char_traits<char>::length(b),
+                      [](char x, char y) {
+                          return std::tolower(static_cast<unsigned char>(x)) ==
+                                 std::tolower(static_cast<unsigned char>(y));
+                      });
+}
+
 std::string Trim(const char* begin, const char* end) {
     while (begin < end && IsBlank(*begin)) {
         ++begin;
@@ -65,7 +74,8 @@ int64_t CurlConn::NowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-CurlConn::CurlConn() : m_handle(curl_easy_init()) {
+CurlConn::CurlConn()
+    : m_handle(curl_easy_init()), m_redirectGuard(std::make_unique<detail::RedirectGuard>()) {
     if (m_handle == nullptr) {
         CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlConn::CurlConn",
                     curl_easy_strerror(CURLE_FAILED_INIT), m_poolId);
@@ -74,7 +84,8 @@ CurlConn::CurlConn() : m_handle(curl_easy_init()) {
     Clear();
 }
 
-CurlConn::CurlConn(const CurlConn& other) {
+CurlConn::CurlConn(const CurlConn& other)
+    : m_redirectGuard(std::make_unique<detail::RedirectGuard>()) {
     *this = other;
 }
 
@@ -102,6 +113,8 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     m_writeFunc = other.m_writeFunc;
     m_readFunc = other.m_readFunc;
     m_retryFunc = other.m_retryFunc;
+    m_sslCtxFunc = other.m_sslCtxFunc;
+    m_bearer = other.m_bearer;
     m_break.store(false);
 
     if (m_handle != nullptr) {
@@ -121,6 +134,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     Opt(CURLOPT_WRITEDATA, this);
     Opt(CURLOPT_READDATA, this);
     Opt(CURLOPT_XFERINFODATA, this);
+    Opt(CURLOPT_SSL_CTX_DATA, this);
     Opt(CURLOPT_CURLU, m_url.GetHandle());
     if (m_header.GetRawList()) {
         UpdateHeader();
@@ -183,6 +197,9 @@ void CurlConn::Clear() {
     m_uploadFile.clear();
     m_breakConn.store(false);
     m_doneFunc = nullptr;
+    m_sslCtxFunc = nullptr; // curl_easy_reset has removed it from the handle
+    m_bearer = false;
+    m_refusedRedirect.clear();
     m_retryCount = 0;
     m_needRetry = true;
     m_reqBody.clear();
@@ -443,11 +460,13 @@ CURLcode CurlConn::ClearShare() {
 }
 
 CURLcode CurlConn::OauthByBearer(const std::string& token) {
+    m_bearer = true;
     const CURLcode code = Opt(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BEARER));
     return code == CURLE_OK ? Opt(CURLOPT_XOAUTH2_BEARER, token.c_str()) : code;
 }
 
 CURLcode CurlConn::OauthClear() {
+    m_bearer = false;
     const CURLcode code = Opt(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     return code == CURLE_OK ? Opt(CURLOPT_XOAUTH2_BEARER, static_cast<const char*>(nullptr)) : code;
 }
@@ -487,6 +506,30 @@ void CurlConn::SetProgressCB(ProgressFunc fn) {
 
 void CurlConn::SetRetryCallback(RetryFunc fn) {
     m_retryFunc = std::move(fn);
+}
+
+void CurlConn::SetSslCtxFunction(SslCtxFunc fn) {
+    m_sslCtxFunc = std::move(fn);
+    if (m_sslCtxFunc) {
+        Opt(CURLOPT_SSL_CTX_FUNCTION, SslCtxCallback);
+        Opt(CURLOPT_SSL_CTX_DATA, this);
+    } else {
+        Opt(CURLOPT_SSL_CTX_FUNCTION, static_cast<curl_ssl_ctx_callback>(nullptr));
+        Opt(CURLOPT_SSL_CTX_DATA, static_cast<void*>(nullptr));
+    }
+}
+
+CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    if (conn == nullptr || !conn->m_sslCtxFunc) {
+        return CURLE_OK;
+    }
+    try {
+        return conn->m_sslCtxFunc(easy, sslCtx);
+    } catch (...) {
+        // Nothing may unwind through libcurl; a hook that fails refuses.
+        return CURLE_SSL_CONNECT_ERROR;
+    }
 }
 
 std::string CurlConn::UrlEncode(const std::string& text) {
@@ -858,6 +901,8 @@ void CurlConn::RequestAsync() {
     m_resBody.str(std::string());
     m_resBody.clear();
     m_break.store(false);
+    m_refusedRedirect.clear();
+    m_redirectGuard->Arm(url, CarriesCredentials());
     auto pool = m_pool.lock();
     if (!pool) {
         OnRequestDone(kEngineError);
@@ -995,6 +1040,9 @@ size_t CurlConn::HeaderCallback(char* buffer, size_t size, size_t nitems, void* 
         std::string name = Trim(buffer, colon);
         std::string value = Trim(colon + 1, end);
         if (!name.empty() && !value.empty()) {
+            if (SameName(name, "Location") && conn->RefuseRedirect(value)) {
+                return 0;
+            }
             conn->m_resHeader[std::move(name)] = std::move(value);
         }
     }
@@ -1002,6 +1050,43 @@ size_t CurlConn::HeaderCallback(char* buffer, size_t size, size_t nitems, void* 
         return 0;
     }
     return bytes;
+}
+
+bool CurlConn::CarriesCredentials() {
+    for (const auto& [name, value] : m_header.ToMap()) {
+        if (SameName(name, "Token") || SameName(name, "Cookie") ||
+            SameName(name, "Authorization")) {
+            return true;
+        }
+    }
+    char* user = nullptr;
+    const bool urlUser = m_url.GetHandle() != nullptr &&
+                         curl_url_get(m_url.GetHandle(), CURLUPART_USER, &user, 0) == CURLUE_OK;
+    curl_free(user);
+    return m_bearer || urlUser;
+}
+
+bool CurlConn::RefuseRedirect(const std::string& location) {
+    long status = 0;
+    char* current = nullptr;
+    curl_easy_getinfo(m_handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(m_handle, CURLINFO_EFFECTIVE_URL, &current);
+    // libcurl follows a Location only in a 3xx reply, and not in a 304.
+    if (status < 300 || status > 399 || status == 304) {
+        return false;
+    }
+    std::string target = m_redirectGuard->Refusal(current != nullptr ? current : "", location);
+    if (target.empty()) {
+        return false;
+    }
+    CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::HeaderCallback", "redirect refused: " + target,
+                m_poolId);
+    m_refusedRedirect = std::move(target);
+    return true;
+}
+
+std::string CurlConn::GetRefusedRedirect() {
+    return m_refusedRedirect;
 }
 
 int CurlConn::ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow,

@@ -25,6 +25,10 @@ namespace curlppx {
 class CurlConnPool;
 class CurlShare;
 
+namespace detail {
+class RedirectGuard;
+}
+
 enum CurlReqMethod : int {
     CURL_REQ_GET = 0,
     CURL_REQ_POST = 1,
@@ -51,6 +55,15 @@ public:
     using ReadFunc = std::function<size_t(char*, size_t, char*, void*)>;
     using RetryFunc = std::function<bool(CurlConn*, CURLcode)>;
     using ProgressFunc = std::function<void(double, double, int64_t, int64_t)>;
+    // Sees the TLS context of every connection this connection opens, before
+    // its handshake; a non-zero result fails the handshake with that code.
+    // libcurl's own verification stays as configured. Connections and TLS
+    // sessions are shared within a pool (CurlShare): a request may reuse a
+    // connection or resume a session that another connection of the pool
+    // opened without the hook, and then the hook is not asked. A caller that
+    // pins a certificate therefore uses a pool of its own where every
+    // connection carries the hook (CurlConnPool::SetConnInitFunc).
+    using SslCtxFunc = std::function<CURLcode(CURL* easy, void* sslCtx)>;
     using Fields = std::map<std::string, std::string>;
 
     CurlConn();
@@ -88,6 +101,9 @@ public:
     CURLcode ProgressEnable(bool on);
     void SetProgressCB(ProgressFunc fn);
     void SetRetryCallback(RetryFunc fn);
+    // Stays on the connection across requests until Clear; an empty
+    // function removes it.
+    void SetSslCtxFunction(SslCtxFunc fn);
     std::string UrlEncode(const std::string& text);
     std::string UrlUncode(const std::string& text);
     bool IsRecycled();
@@ -122,6 +138,15 @@ public:
     std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData);
 
     // Control and results.
+    // An https request never follows a redirect to a non-https URL, and a
+    // request carrying credentials (a "Token", "Cookie" or "Authorization"
+    // header, a bearer token, or a user in its URL) never follows one to
+    // another origin. Such a redirect ends the request, without a retry,
+    // with kRedirectRefused; GetResCode() then gives the redirect's status
+    // and GetRefusedRedirect() its target (empty when nothing was refused;
+    // emptied when the next request starts).
+    static constexpr CURLcode kRedirectRefused = CURLE_HTTP_RETURNED_ERROR;
+    std::string GetRefusedRedirect();
     void Break();
     void BreakConn();
     void InitDefaultRetryCallback();
@@ -191,6 +216,11 @@ private:
     bool BreakRequested() const;
     CURLcode StartByString(const std::string& body, const char* contentType);
     static int64_t NowMs();
+    static CURLcode SslCtxCallback(CURL* easy, void* sslCtx, void* userp);
+    bool CarriesCredentials();
+    // Loop thread: true when the Location of the response being read must
+    // not be followed.
+    bool RefuseRedirect(const std::string& location);
 
     CURL* m_handle = nullptr;
     CurlUrl m_url;
@@ -216,6 +246,10 @@ private:
     std::atomic<bool> m_breakConn{false};
     bool m_needRetry = true;
     ProgressFunc m_progressFunc;
+    SslCtxFunc m_sslCtxFunc;
+    bool m_bearer = false;
+    std::unique_ptr<detail::RedirectGuard> m_redirectGuard;
+    std::string m_refusedRedirect;
     std::atomic<int64_t> m_dlDelta{0};
     std::atomic<int64_t> m_ulDelta{0};
     std::atomic<int64_t> m_windowStart{0};

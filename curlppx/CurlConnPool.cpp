@@ -322,6 +322,10 @@ void CurlConnPool::CheckInfo(CurlConnPool* pool) {
         if (conn->m_break.load()) {
             continue; // the queued break task completes it with 42
         }
+        if (!conn->m_refusedRedirect.empty()) {
+            conn->OnRequestDone(CurlConn::kRedirectRefused); // trying again changes nothing
+            continue;
+        }
         if (conn->m_retryFunc && conn->m_retryFunc(conn, result)) {
             ++conn->m_retryCount;
             conn->PrepareRetry();

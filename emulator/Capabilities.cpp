@@ -66,7 +66,10 @@ int Capabilities::DevCap(int category, int capability) const {
 std::string Capabilities::ToString() const {
     std::string text;
     for (const int cap : m_offered) {
-        text += (text.empty() ? "" : ",") + std::to_string(cap);
+        if (!text.empty()) {
+            text += ',';
+        }
+        text += std::to_string(cap);
     }
     return text.empty() ? "none" : text;
 }

@@ -2,13 +2,13 @@
 
 #include "emulator/ApiError.h"
 #include "emulator/ErrorCodes.h"
+#include "emulator/Sha256.h"
 #include "emulator/VirtualPath.h"
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -88,26 +88,12 @@ TreeTotals Totals(const fs::path& root) {
 }
 
 std::string Sha256Of(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
-                                                                      &EVP_MD_CTX_free);
-    if (!in || !ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
         return {};
     }
-    std::vector<char> buffer(64 * 1024);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(ctx.get(), digest, &length);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kDigits[digest[i] >> 4];
-        text += kDigits[digest[i] & 0x0f];
-    }
-    return text;
+    return Sha256Prefix(fd.Get(), st.st_size);
 }
 
 std::string Lower(std::string text) {
@@ -798,6 +784,20 @@ fs::path FileArea::RealFile(const std::string& category, const std::string& path
         throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
     }
     return at.real;
+}
+
+UniqueFd FileArea::OpenFile(const std::string& category, const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    const auto at = Existing(category, path);
+    UniqueFd fd(::open(at.real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
+        throw IoError("cannot open " + at.shown, std::error_code(errno, std::generic_category()));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
+    }
+    return fd;
 }
 
 std::int64_t FileArea::WriteContent(const std::string& category, const std::string& path,

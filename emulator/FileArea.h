@@ -1,6 +1,7 @@
 #pragma once
 
 #include "emulator/StateFile.h"
+#include "emulator/UniqueFd.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -166,6 +167,8 @@ public:
                        const std::string& dstCategory, const std::string& dstFolder);
     // The real file behind a path, which must be a regular file.
     std::filesystem::path RealFile(const std::string& category, const std::string& path);
+    // The file behind a path opened for reading; it must be a regular file.
+    UniqueFd OpenFile(const std::string& category, const std::string& path);
 
     // Writes bytes to a file: a new or replaced file at offset 0, else appended
     // to one that holds exactly offset bytes, so a resumed upload can neither

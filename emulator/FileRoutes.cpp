@@ -5,12 +5,17 @@
 #include "emulator/ErrorCodes.h"
 #include "emulator/FileArea.h"
 #include "emulator/FileTasks.h"
+#include "emulator/Sha256.h"
 #include "emulator/TaskCenter.h"
 
+#include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <ctime>
 #include <optional>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zeqemu {
 
@@ -155,6 +160,7 @@ void FileRoutes::Register(Router& r) {
     r.Post("filesvc/batchOperation", bind(&FileRoutes::BatchOperation), Capabilities::kFileBatch);
     // Read by plain downloaders, which add no client ids.
     r.Page("filesvc/content", bind(&FileRoutes::ReadContent));
+    r.Page("filesvc/contentHash", bind(&FileRoutes::ContentHash));
     r.Post("filesvc/content", bind(&FileRoutes::WriteContent));
     r.Put("filesvc/content", bind(&FileRoutes::WriteContent));
 }
@@ -441,6 +447,65 @@ template <typename F> ApiReply WithHttpStatus(F&& run) {
     }
 }
 
+// What identifies one version of a file: a rewrite changes the modification
+// time or the inode (a replacement is a new file renamed over the old).
+struct FileVersion {
+    std::int64_t size = 0;
+    std::string etag;
+    std::string lastModified;
+
+    // An "If-Range" value: a strong entity tag or the HTTP date of the version.
+    bool Matches(const std::string& ifRange) const {
+        return ifRange.empty() || ifRange == etag || ifRange == lastModified;
+    }
+};
+
+std::string HttpDate(std::time_t time) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm{};
+    ::gmtime_r(&time, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday],
+                  tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec);
+    return text;
+}
+
+FileVersion VersionOf(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw ApiError(500, code::kIoError, "cannot read the file's state");
+    }
+    FileVersion version;
+    version.size = static_cast<std::int64_t>(st.st_size);
+    const auto ns = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000ULL +
+                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+    std::ostringstream tag;
+    tag << '"' << std::hex << version.size << '-' << ns << '-' << st.st_ino << '"';
+    version.etag = tag.str();
+    version.lastModified = HttpDate(st.st_mtim.tv_sec);
+    return version;
+}
+
+std::string ReadBytes(int fd, std::int64_t offset, std::int64_t length, const std::string& path) {
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto got = ::pread(fd, bytes.data() + done, bytes.size() - done,
+                                 static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            throw ApiError(500, code::kIoError, "cannot read " + path);
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
 } // namespace
 
 ApiReply FileRoutes::ReadContent(const ApiRequest& q) {
@@ -452,21 +517,21 @@ ApiReply FileRoutes::WriteContent(const ApiRequest& q) {
 }
 
 ApiReply FileRoutes::Read(const ApiRequest& q) {
-    const auto real = m_s.files.RealFile(Category(q), q.QueryText("path"));
-    std::ifstream in(real, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw ApiError(500, code::kIoError, "cannot read " + q.QueryText("path"));
-    }
+    const auto file = m_s.files.OpenFile(Category(q), q.QueryText("path"));
+    const auto version = VersionOf(file.Get());
     ApiReply reply;
     reply.contentType = "application/octet-stream";
     reply.headers["Accept-Ranges"] = "bytes";
+    reply.headers["ETag"] = version.etag;
+    reply.headers["Last-Modified"] = version.lastModified;
+    const auto size = version.size;
     const auto header = q.Header("Range");
-    if (header.empty()) {
-        reply.body = std::move(bytes);
+    // A range of another version would splice two files together: the client
+    // gets the whole current one instead.
+    if (header.empty() || !version.Matches(q.Header("If-Range"))) {
+        reply.body = ReadBytes(file.Get(), 0, size, q.QueryText("path"));
         return reply;
     }
-    const auto size = static_cast<std::int64_t>(bytes.size());
     const auto range = ParseRange(header);
     if (!range || range->first >= size) {
         reply = ApiReply::Error(416, code::kBadField,
@@ -479,9 +544,33 @@ ApiReply FileRoutes::Read(const ApiRequest& q) {
     reply.status = 206;
     reply.headers["Content-Range"] = "bytes " + std::to_string(range->first) + "-" +
                                      std::to_string(last) + "/" + std::to_string(size);
-    reply.body = bytes.substr(static_cast<std::size_t>(range->first),
-                              static_cast<std::size_t>(last - range->first + 1));
+    reply.body = ReadBytes(file.Get(), range->first, last - range->first + 1, q.QueryText("path"));
     return reply;
+}
+
+ApiReply FileRoutes::ContentHash(const ApiRequest& q) {
+    return WithHttpStatus([&] {
+        const auto file = m_s.files.OpenFile(Category(q), q.QueryText("path"));
+        const auto version = VersionOf(file.Get());
+        const auto length = q.QueryInt("length");
+        if (length < 0) {
+            throw ApiError::BadRequest(code::kBadField, "length must be 0 or more");
+        }
+        if (length > version.size) {
+            throw ApiError(416, code::kBadField,
+                           "length " + std::to_string(length) + " is beyond the " +
+                               std::to_string(version.size) + " bytes of the file");
+        }
+        const auto digest = Sha256Prefix(file.Get(), length);
+        if (digest.empty()) {
+            throw ApiError(500, code::kIoError, "cannot read " + q.QueryText("path"));
+        }
+        Json::Value out;
+        out["sha256"] = digest;
+        out["size"] = J(version.size);
+        out["etag"] = version.etag;
+        return ApiReply::Ok(out);
+    });
 }
 
 ApiReply FileRoutes::Write(const ApiRequest& q) {

@@ -8,7 +8,11 @@ namespace zeqemu {
 // The file service under "filesvc/" and the share folder under "api/app/".
 // A file's bytes go through "filesvc/content": read with an optional
 // "Range: bytes=N-", written (POST or PUT) with an optional
-// "Content-Range: bytes N-M/T" that appends to a partial upload.
+// "Content-Range: bytes N-M/T" that appends to a partial upload. Reads carry
+// a strong ETag and Last-Modified, and "If-Range" turns a range of a changed
+// file into the whole file. "filesvc/contentHash" gives the SHA-256 of a
+// file's first N bytes, so a client can check a partial upload before
+// resuming it.
 class FileRoutes {
 public:
     explicit FileRoutes(Services services) : m_s(services) {}
@@ -32,6 +36,7 @@ private:
     ApiReply BatchOperation(const ApiRequest& q);
     ApiReply ReadContent(const ApiRequest& q);
     ApiReply WriteContent(const ApiRequest& q);
+    ApiReply ContentHash(const ApiRequest& q);
     ApiReply Read(const ApiRequest& q);
     ApiReply Write(const ApiRequest& q);
 

@@ -111,7 +111,8 @@ std::int64_t TaskCenter::Submit(TaskPlan plan) {
         task->snap.taskId = id;
         task->snap.family = plan.family;
         task->snap.taskType = plan.taskType;
-        task->snap.transId = plan.transId.empty() ? "t" + std::to_string(id) : plan.transId;
+        task->snap.transId =
+            plan.transId.empty() ? std::string("t").append(std::to_string(id)) : plan.transId;
         task->snap.subTaskId = plan.subTaskId;
         task->beginTime = NowMs();
         task->plan = std::move(plan);

@@ -125,6 +125,56 @@ TEST_F(TlsTest, ConnectionsVerifyOnlyWhenAskedToOrWhenTheShareSaysSo) {
     EXPECT_EQ(CURLE_OK, Await(unchecked));
 }
 
+TEST_F(TlsTest, ContextHookDecidesEachHandshakeUntilRemovedOrCleared) {
+    // A pool of its own: no connection of another test can spare a handshake.
+    auto pool = std::make_shared<CurlConnPool>(33);
+    const std::string path = UniquePath();
+    Https().Script(path, {Reply::Json("hooked")});
+    auto conn = pool->GetConn();
+    conn->SetURL(Https().BaseUrl() + path.substr(1));
+    conn->SetCA(std::filesystem::path(TestCa()).wstring());
+    conn->SetSSLVerify("PEM");
+    conn->SetNeedRetry(false);
+    std::atomic<int> calls{0};
+    std::atomic<CURLcode> answer{CURLE_SSL_PINNEDPUBKEYNOTMATCH};
+    conn->SetSslCtxFunction([&](CURL* easy, void* sslCtx) {
+        calls += easy != nullptr && sslCtx != nullptr ? 1 : 100;
+        return answer.load();
+    });
+    for (int attempt = 1; attempt <= 2; ++attempt) { // the hook stays across requests
+        auto refused = conn->HttpGet();
+        EXPECT_EQ(CURLE_SSL_PINNEDPUBKEYNOTMATCH, Await(refused));
+        EXPECT_EQ(attempt, calls.load());
+    }
+    EXPECT_TRUE(RequestsTo(Https(), path).empty());
+
+    conn->SetSslCtxFunction(nullptr);
+    auto unhooked = conn->HttpGet();
+    EXPECT_EQ(CURLE_OK, Await(unhooked));
+    EXPECT_EQ("hooked", conn->GetRespones());
+    EXPECT_EQ(2, calls.load());
+
+    // Passing the hook does not pass an unknown certificate.
+    testsupport::TestServer stranger(testsupport::TestServer::Mode::HttpsOtherCa);
+    answer = CURLE_OK;
+    conn->SetSslCtxFunction([&](CURL*, void*) {
+        ++calls;
+        return answer.load();
+    });
+    conn->SetURL(stranger.BaseUrl());
+    auto unknown = conn->HttpGet();
+    EXPECT_EQ(CURLE_PEER_FAILED_VERIFICATION, Await(unknown));
+    EXPECT_EQ(3, calls.load());
+
+    pool->FreeConn(conn); // Clear drops the hook
+    conn = pool->GetConn();
+    conn->SetURL(stranger.BaseUrl());
+    auto cleared = conn->HttpGet();
+    EXPECT_EQ(CURLE_OK, Await(cleared));
+    EXPECT_EQ(3, calls.load());
+    pool->FreeConn(conn);
+}
+
 TEST(CurlConnConfig, MethodTextsAndUnknownMethods) {
     EXPECT_EQ("get", CurlConn::GetMethodStr(static_cast<CurlReqMethod>(9)));
     EXPECT_EQ("patch", CurlConn::GetMethodStr(CURL_REQ_PATCH));

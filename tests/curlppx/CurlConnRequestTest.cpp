@@ -334,3 +334,113 @@ TEST_F(RequestTest, EmptyUrlCompletesWithAnErrorInsteadOfHanging) {
     EXPECT_EQ(2u, log.Count("url is empty!"));
     CurlGlobal::GetInstance().FreeConn(kPool, conn);
 }
+
+namespace {
+
+enum class Target { SameOrigin, PlainHttp, OtherHttps };
+
+struct RedirectCase {
+    std::string name;
+    std::function<void(CurlConn&)> credentials;
+    Target target;
+    bool refused;
+};
+
+void PrintTo(const RedirectCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::string kSecret = "s3cr3t-value";
+
+testsupport::TestServer& OtherHttps() {
+    static testsupport::TestServer server(testsupport::TestServer::Mode::Https);
+    return server;
+}
+
+std::vector<RedirectCase> RedirectCases() {
+    const auto none = [](CurlConn&) {};
+    const auto header = [](const char* name) {
+        return [name](CurlConn& c) { c.SetHeader(name, kSecret); };
+    };
+    return {
+        {"DowngradeWithoutCredentials", none, Target::PlainHttp, true},
+        {"TokenToOtherOrigin", header("Token"), Target::OtherHttps, true},
+        {"CookieToOtherOrigin", header("Cookie"), Target::OtherHttps, true},
+        {"AuthorizationInAnyCaseToOtherOrigin", header("authorization"), Target::OtherHttps, true},
+        {"BearerToOtherOrigin", [](CurlConn& c) { c.OauthByBearer(kSecret); }, Target::OtherHttps,
+         true},
+        {"TokenWithinTheOrigin", header("Token"), Target::SameOrigin, false},
+        {"OtherOriginWithoutCredentials", none, Target::OtherHttps, false},
+    };
+}
+
+class RedirectTest : public ::testing::TestWithParam<RedirectCase> {
+protected:
+    void SetUp() override {
+        m_from = UniquePath("-from");
+        m_to = UniquePath("-to");
+        m_conn = ConnTo(kPool, Https().BaseUrl() + m_from.substr(1));
+        ASSERT_TRUE(m_conn);
+    }
+    void TearDown() override { CurlGlobal::GetInstance().FreeConn(kPool, m_conn); }
+
+    testsupport::TestServer& TargetServer() {
+        switch (GetParam().target) {
+        case Target::PlainHttp:
+            return Http();
+        case Target::OtherHttps:
+            return OtherHttps();
+        default:
+            return Https();
+        }
+    }
+
+    std::string m_from;
+    std::string m_to;
+    std::shared_ptr<CurlConn> m_conn;
+};
+
+} // namespace
+
+TEST_P(RedirectTest, RedirectIsFollowedOnlyWhereCredentialsAndTlsAreKept) {
+    EngineLog log(CURL_LOG_ERROR);
+    const std::string target = TargetServer().BaseUrl() + m_to.substr(1);
+    Reply moved = Reply::Status(302);
+    moved.headers = {{"Location", target}};
+    Https().Script(m_from, {moved});
+    TargetServer().Script(m_to, {Reply::Json("arrived")});
+    GetParam().credentials(*m_conn);
+
+    Completion completion;
+    m_conn->HttpGet(completion.Callback());
+    ASSERT_TRUE(completion.WaitFor(1));
+    const auto arrived = RequestsTo(TargetServer(), m_to);
+    EXPECT_EQ(1u, RequestsTo(Https(), m_from).size());
+    if (GetParam().refused) {
+        EXPECT_EQ(CurlConn::kRedirectRefused, completion.Codes()[0]);
+        EXPECT_EQ(302, m_conn->GetResCode());
+        EXPECT_EQ(target, m_conn->GetRefusedRedirect());
+        EXPECT_TRUE(arrived.empty());
+        EXPECT_EQ(1u, log.Count("redirect refused: " + target));
+    } else {
+        EXPECT_EQ(CURLE_OK, completion.Codes()[0]);
+        EXPECT_EQ("arrived", m_conn->GetRespones());
+        EXPECT_EQ("", m_conn->GetRefusedRedirect());
+        ASSERT_EQ(1u, arrived.size());
+    }
+    for (const auto& line : log.Lines()) {
+        EXPECT_EQ(std::string::npos, line.msg.find(kSecret)) << line.msg;
+    }
+
+    // The next request starts with nothing refused, and the refused one was
+    // completed once and never retried.
+    Https().Script(m_from, {Reply::Json("direct")});
+    auto next = m_conn->HttpGet();
+    ASSERT_EQ(CURLE_OK, Await(next));
+    EXPECT_EQ("", m_conn->GetRefusedRedirect());
+    EXPECT_EQ(1u, completion.Codes().size());
+    EXPECT_EQ(0, m_conn->GetRetryCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Redirects, RedirectTest, ::testing::ValuesIn(RedirectCases()),
+                         [](const auto& info) { return info.param.name; });

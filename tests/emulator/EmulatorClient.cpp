@@ -71,6 +71,8 @@ Answer EmulatorClient::Send(const std::string& method, const std::string& target
     answer.status = result->status;
     answer.text = result->body;
     answer.contentRange = result->get_header_value("Content-Range");
+    answer.etag = result->get_header_value("ETag");
+    answer.lastModified = result->get_header_value("Last-Modified");
     answer.json = ParseJson(answer.text);
     return answer;
 }

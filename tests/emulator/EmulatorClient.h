@@ -16,6 +16,8 @@ struct Answer {
     std::string text;
     Json::Value json; // null unless the body is JSON
     std::string contentRange;
+    std::string etag;
+    std::string lastModified;
 
     std::int64_t Code() const { return json.isObject() ? json["code"].asInt64() : -1; }
 };

@@ -5,6 +5,8 @@
 
 #include "emulator/ErrorCodes.h"
 
+#include <openssl/evp.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,12 +31,22 @@ protected:
     static std::string Target(const std::string& path) {
         return "/filesvc/content?path=" + EmulatorClient::PercentEncode(path);
     }
-    Answer Read(const std::string& path, const std::string& range = "") const {
+    Answer Read(const std::string& path, const std::string& range = "",
+                const std::string& ifRange = "") const {
         std::map<std::string, std::string> headers;
         if (!range.empty()) {
             headers["Range"] = range;
         }
+        if (!ifRange.empty()) {
+            headers["If-Range"] = ifRange;
+        }
         return m_client->Send("GET", Target(path), headers, "");
+    }
+    Answer Hash(const std::string& path, const std::string& length) const {
+        return m_client->Send("GET",
+                              "/filesvc/contentHash?path=" + EmulatorClient::PercentEncode(path) +
+                                  "&length=" + length,
+                              {}, "");
     }
     Answer Write(const std::string& method, const std::string& path, const std::string& bytes,
                  const std::string& contentRange = "") const {
@@ -78,6 +90,64 @@ TEST_F(FileContentTest, ReadsWholeOrFromAnOffset) {
     EXPECT_EQ(past.status, 416);
     EXPECT_EQ(past.contentRange, "bytes */5000");
     EXPECT_EQ(Read("/Docs/a b.bin", "bytes=-100").status, 416);
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < size; ++i) {
+        text += kDigits[digest[i] >> 4];
+        text += kDigits[digest[i] & 0x0f];
+    }
+    return text;
+}
+
+TEST_F(FileContentTest, IfRangeGivesTheRangeOnlyOfTheSameVersion) {
+    fs::create_directories(Real("Docs"));
+    std::ofstream(Real("Docs/v.bin"), std::ios::binary) << Binary(3000);
+    const auto first = Read("/Docs/v.bin", "bytes=100-");
+    ASSERT_EQ(first.status, 206);
+    ASSERT_EQ(first.etag.front(), '"') << "a strong entity tag: " << first.etag;
+    EXPECT_EQ(first.etag, Read("/Docs/v.bin").etag);
+    EXPECT_NE(first.lastModified.find(" GMT"), std::string::npos) << first.lastModified;
+
+    EXPECT_EQ(Read("/Docs/v.bin", "bytes=100-", first.etag).status, 206);
+    EXPECT_EQ(Read("/Docs/v.bin", "bytes=100-", first.lastModified).status, 206);
+    EXPECT_EQ(Read("/Docs/v.bin", "bytes=100-", "W/" + first.etag).status, 200);
+
+    // Same size, new content: a resumed download must not splice the two.
+    const auto changed = Binary(3001).substr(1);
+    ASSERT_EQ(Write("PUT", "/Docs/v.bin", changed).Code(), 0);
+    const auto whole = Read("/Docs/v.bin", "bytes=100-", first.etag);
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.text, changed);
+    EXPECT_NE(whole.etag, first.etag);
+    EXPECT_EQ(Read("/Docs/v.bin", "bytes=100-", "Thu, 01 Jan 1970 00:00:00 GMT").status, 200);
+}
+
+TEST_F(FileContentTest, ContentHashCoversAPrefix) {
+    const auto bytes = Binary(5000);
+    fs::create_directories(Real("Up"));
+    ASSERT_EQ(Write("PUT", "/Up/part.bin", bytes).Code(), 0);
+    const auto etag = Read("/Up/part.bin").etag;
+    for (const std::size_t length : {std::size_t{0}, std::size_t{1234}, bytes.size()}) {
+        const auto answer = Hash("/Up/part.bin", std::to_string(length));
+        ASSERT_EQ(answer.Code(), 0) << answer.text;
+        EXPECT_EQ(answer.json["sha256"], Sha256Hex(bytes.substr(0, length))) << length;
+        EXPECT_EQ(answer.json["size"].asInt64(), 5000);
+        EXPECT_EQ(answer.json["etag"], etag);
+    }
+    const auto beyond = Hash("/Up/part.bin", "5001");
+    EXPECT_EQ(beyond.status, 416);
+    EXPECT_EQ(beyond.Code(), code::kBadField);
+    for (const auto* length : {"-1", "x", ""}) {
+        EXPECT_EQ(Hash("/Up/part.bin", length).status, 400) << length;
+    }
+    EXPECT_EQ(Hash("/Up", "0").Code(), code::kBadPath);
+    EXPECT_EQ(Hash("/Up/none.bin", "0").status, 404);
 }
 
 TEST_F(FileContentTest, ReadRefusals) {

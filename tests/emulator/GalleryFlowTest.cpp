@@ -28,7 +28,7 @@ protected:
         for (const auto id : ids) {
             Json::Value item;
             item["fileId"] = static_cast<Json::Int64>(id);
-            item["name"] = "f" + std::to_string(id);
+            item["name"] = std::string("f").append(std::to_string(id));
             list.append(item);
         }
         return list;

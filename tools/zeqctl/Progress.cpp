@@ -59,24 +59,29 @@ std::string ProgressView::Render(const ProgressSample& sample, Clock::time_point
     std::string text = m_label + " ";
     if (m_live) {
         const auto filled = static_cast<int>(percent * kBarWidth / 100);
-        text += "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+        text.append(1, '[')
+            .append(static_cast<std::size_t>(filled), '#')
+            .append(static_cast<std::size_t>(kBarWidth - filled), '.')
+            .append("] ");
     }
     char figures[96];
     std::snprintf(figures, sizeof(figures), "%3lld%%", static_cast<long long>(percent));
     text += figures;
     if (m_unit == ProgressUnit::Bytes) {
-        text += "  " + Output::Bytes(sample.done);
+        text.append("  ").append(Output::Bytes(sample.done));
         if (sample.total > 0) {
-            text += "/" + Output::Bytes(sample.total);
+            text.append("/").append(Output::Bytes(sample.total));
         }
         if (const auto speed = Speed(sample, now)) {
-            text += "  " + Output::Bytes(static_cast<std::int64_t>(*speed)) + "/s";
+            text.append("  ").append(Output::Bytes(static_cast<std::int64_t>(*speed))).append("/s");
         }
     } else {
         if (sample.total > 0) {
-            text +=
-                "  " + std::to_string(sample.done) + "/" + std::to_string(sample.total) + " items";
+            text.append("  ")
+                .append(std::to_string(sample.done))
+                .append("/")
+                .append(std::to_string(sample.total))
+                .append(" items");
         }
         if (const auto speed = Speed(sample, now)) {
             std::snprintf(figures, sizeof(figures), "  %.1f items/s", *speed);
@@ -85,7 +90,7 @@ std::string ProgressView::Render(const ProgressSample& sample, Clock::time_point
     }
     if (percent < 100) {
         const auto eta = Eta(sample, now);
-        text += "  ETA " + (eta ? Duration(*eta) : std::string("--:--"));
+        text.append("  ETA ").append(eta ? Duration(*eta) : std::string("--:--"));
     }
     return text;
 }

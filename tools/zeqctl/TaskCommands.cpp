@@ -109,9 +109,10 @@ Json::Value IdArray(const std::vector<std::uint64_t>& ids) {
 
 void Clean(Session& s, const IdsArgs& args) {
     std::vector<std::uint64_t> failed;
-    for (const auto& [family, ids] : ByFamily(s, args)) {
-        s.Require("clean " + std::string(FamilyName(family)) + " task records", [&] {
-            return TaskCenterIntfZEQ::Instance().CleanTaskRecord(family, ids, failed);
+    // A lambda may not capture a structured binding under clang 14.
+    for (const auto& group : ByFamily(s, args)) {
+        s.Require("clean " + std::string(FamilyName(group.first)) + " task records", [&] {
+            return TaskCenterIntfZEQ::Instance().CleanTaskRecord(group.first, group.second, failed);
         });
     }
     Json::Value doc;
