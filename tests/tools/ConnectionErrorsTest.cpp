@@ -237,5 +237,35 @@ TEST_F(ZeqctlFaultyDevice, TasksWatchRidesOutPollsLostOnTheWay) {
     EXPECT_LT(lost.elapsed, std::chrono::seconds(2 + 6));
 }
 
+// A download the device redirects away: over plain HTTP, or to another https
+// origin that zeqctl would trust. Neither sees the device's credentials.
+TEST_F(ZeqctlFaultyDevice, ARedirectAwayFromTheDeviceIsRefusedAndNamed) {
+    testsupport::TestServer plain(testsupport::TestServer::Mode::Http);
+    testsupport::TestServer elsewhere(zeqemu::Emulator::DevelopmentCertFile(),
+                                      zeqemu::Emulator::DevelopmentKeyFile());
+    for (auto* other : {&plain, &elsewhere}) {
+        other->SetDefault(Reply::Status(200, "the other server's content"));
+    }
+    const std::vector<std::string> targets{plain.BaseUrl() + "collect",
+                                           elsewhere.BaseUrl() + "collect"};
+    std::vector<Reply> redirects;
+    for (const auto& target : targets) {
+        redirects.push_back(Reply::Status(302));
+        redirects.back().headers = {{"Location", target}};
+    }
+    m_server.Script("/filesvc/content", redirects);
+
+    for (const auto& target : targets) {
+        const auto run = Run({"files", "get", "/a.bin", "-o", Local("a.bin").string()});
+        SCOPED_TRACE(target);
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("the device redirected to " + target), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Local("a.bin")));
+        EXPECT_FALSE(fs::exists(Local("a.bin.part")));
+    }
+    EXPECT_EQ(plain.RequestCount() + elsewhere.RequestCount(), 0u)
+        << "a followed redirect would have carried the token";
+}
+
 } // namespace
 } // namespace zeqctltest
