@@ -224,7 +224,8 @@ ProgressView View(Session& s, const fs::path& file) {
 
 struct Ended {
     CURLcode code = CURLE_OK;
-    bool stalled = false; // nothing moved for the stall limit
+    bool stalled = false;        // nothing moved for the stall limit
+    std::string refusedRedirect; // where the device sent the request, refused
 };
 
 // Waits for the transfer, redrawing the view, and breaks it off once nothing
@@ -240,6 +241,9 @@ Ended Await(Session& s, curlppx::CurlConn& conn, std::future<CURLcode>& done, Pr
         }
     }
     ended.code = done.get();
+    if (ended.code == curlppx::CurlConn::kRedirectRefused) {
+        ended.refusedRedirect = conn.GetRefusedRedirect();
+    }
     // The engine's own low-speed limit ends a stalled transfer too, once
     // connected; before that, the time-out is the connect time-out.
     if (ended.code == CURLE_OPERATION_TIMEDOUT &&
@@ -256,6 +260,20 @@ Ended Await(Session& s, curlppx::CurlConn& conn, std::future<CURLcode>& done, Pr
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Every way a transfer ended before it delivered: broken off for silence, or
+// sent off the device.
+void FailIfCutShort(Session& s, const TransferTarget& target, const Ended& ended) {
+    if (ended.stalled) {
+        s.FailStalled(target.what);
+    }
+    if (!ended.refusedRedirect.empty()) {
+        throw CommandError(ExitCode::Connection,
+                           target.what + ": the device redirected to " + ended.refusedRedirect +
+                               ", which zeqctl refuses: the device's credentials never go over "
+                               "plain HTTP or to another origin");
+    }
 }
 
 // The device's JSON refusal when there is one, else the bare status.
@@ -384,9 +402,7 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
     if (sink.writeFailed) {
         throw CommandError::LocalFile(target.what + ": cannot write " + partial.string());
     }
-    if (ended.stalled) {
-        s.FailStalled(target.what);
-    }
+    FailIfCutShort(s, target, ended);
     if (fetched.status == 416 && resumeFrom > 0) {
         fetched.unsatisfiableTotal = RangeTotal(conn.GetResHeader()).value_or(-1);
         return fetched;
@@ -526,9 +542,7 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
     if (ended.code == CURLE_ABORTED_BY_CALLBACK && source.in.bad()) {
         throw CommandError::LocalFile(target.what + ": cannot read " + file.string());
     }
-    if (ended.stalled) {
-        s.FailStalled(target.what);
-    }
+    FailIfCutShort(s, target, ended);
     if (status >= 300) {
         Refused(target, status, conn.GetRespones());
     }
