@@ -1,10 +1,14 @@
 #include "support/TestServer.h"
 
 #include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -110,6 +114,10 @@ struct TestServer::Impl {
     // Empty: the pair that the mode names.
     std::string certFile;
     std::string keyFile;
+    // The other certificate of AlternateCertificate, and the handshakes so far.
+    std::unique_ptr<X509, decltype(&X509_free)> otherCert{nullptr, &X509_free};
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> otherKey{nullptr, &EVP_PKEY_free};
+    std::atomic<unsigned> handshakes{0};
 
     explicit Impl(Mode m) : mode(m) {}
 
@@ -381,6 +389,43 @@ void TestServer::Script(const std::string& path, std::vector<Reply> replies) {
     } else {
         m_impl->scripts[path] = Impl::PathScript{std::move(replies), 0};
     }
+}
+
+namespace {
+
+template <typename T, T* (*Read)(FILE*, T**, pem_password_cb*, void*)>
+T* ReadPem(const std::string& file) {
+    std::unique_ptr<FILE, decltype(&std::fclose)> in(std::fopen(file.c_str(), "r"), &std::fclose);
+    T* value = in ? Read(in.get(), nullptr, nullptr, nullptr) : nullptr;
+    if (value == nullptr) {
+        throw std::runtime_error("TestServer: cannot read " + file);
+    }
+    return value;
+}
+
+} // namespace
+
+void TestServer::AlternateCertificate(const std::string& certFile, const std::string& keyFile) {
+    auto* ssl = dynamic_cast<httplib::SSLServer*>(m_impl->server.get());
+    if (ssl == nullptr) {
+        throw std::logic_error("TestServer: only an HTTPS server presents certificates");
+    }
+    m_impl->otherCert.reset(ReadPem<X509, PEM_read_X509>(certFile));
+    m_impl->otherKey.reset(ReadPem<EVP_PKEY, PEM_read_PrivateKey>(keyFile));
+    // OpenSSL asks this once per handshake, before it picks the certificate.
+    SSL_CTX_set_cert_cb(
+        ssl->ssl_context(),
+        [](SSL* connection, void* arg) {
+            auto* impl = static_cast<Impl*>(arg);
+            if (impl->handshakes.fetch_add(1) % 2 == 1) {
+                return SSL_use_certificate(connection, impl->otherCert.get()) == 1 &&
+                               SSL_use_PrivateKey(connection, impl->otherKey.get()) == 1
+                           ? 1
+                           : 0;
+            }
+            return 1;
+        },
+        m_impl.get());
 }
 
 void TestServer::SetDefault(Reply reply) {

@@ -167,7 +167,9 @@ TEST_F(ZeqctlFaultyDevice, ACertificateForAnotherHostGetsNoCredentials) {
                                      testsupport::TestCertPath("wrong-name.key"));
     impostor.SetDefault(Reply::Json(R"({"code":0,"data":{"files":[],"hasMore":false}})"));
     for (const auto& command : std::vector<std::vector<std::string>>{
-             {"files", "ls", "/"}, {"files", "mkdir", "/Stolen"}}) {
+             {"files", "ls", "/"},
+             {"files", "mkdir", "/Stolen"},
+             {"files", "get", "/a.bin", "-o", Local("a.bin").string()}}) {
         const auto run = Run(impostor, command);
         SCOPED_TRACE(command[1]);
         EXPECT_EQ(run.exitCode, 3) << run.err;
@@ -265,6 +267,26 @@ TEST_F(ZeqctlFaultyDevice, ARedirectAwayFromTheDeviceIsRefusedAndNamed) {
     }
     EXPECT_EQ(plain.RequestCount() + elsewhere.RequestCount(), 0u)
         << "a followed redirect would have carried the token";
+}
+
+// Every second connection to this server meets a twin of the device's
+// certificate: same CA, same names, another key. Only the pin tells them
+// apart, so under --pin it must be checked on each connection a transfer uses.
+TEST_F(ZeqctlFaultyDevice, UnderPinEveryTransferConnectionIsPinned) {
+    m_server.AlternateCertificate(testsupport::TestCertPath("twin.pem"),
+                                  testsupport::TestCertPath("twin.key"));
+    m_server.Script("/filesvc/content", {Reply::Status(200, "abc")});
+    // Device requests get an answer too, so only an unpinned transfer can differ.
+    m_server.SetDefault(Reply::Json(R"({"code":0,"data":{}})"));
+    const auto pin = FingerprintOf(zeqemu::Emulator::DevelopmentCertFile());
+    ASSERT_FALSE(pin.empty());
+
+    const auto genuine = Run({"--pin", pin, "files", "get", "/a.bin", "-o", Local("1").string()});
+    EXPECT_EQ(genuine.exitCode, 0) << genuine.err;
+    const auto twin = Run({"--pin", pin, "files", "get", "/a.bin", "-o", Local("2").string()});
+    EXPECT_EQ(twin.exitCode, 3) << twin.err;
+    EXPECT_NE(twin.err.find("pin mismatch"), std::string::npos) << twin.err;
+    EXPECT_FALSE(fs::exists(Local("2")));
 }
 
 } // namespace
