@@ -182,19 +182,6 @@ TEST_F(ZeqctlTransfer, FailuresMapToExitCodesAndWriteNothing) {
         Device({"get", "https://127.0.0.2:1/filesvc/content", "-o", Local("f.bin").string()});
     EXPECT_EQ(foreign.exitCode, 2) << "the device's credentials go nowhere else";
 
-    // The pin is checked before the transfer starts.
-    const auto pin = Json({"device", "fingerprint"})["fingerprint"].asString();
-    auto wrongPin = pin;
-    wrongPin.back() = wrongPin.back() == '0' ? '1' : '0';
-    const auto pinned =
-        Device({"--pin", pin, "get", Content("/a.bin"), "-o", Local("pinned.bin").string()});
-    EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
-    const auto mismatch =
-        Device({"--pin", wrongPin, "get", Content("/a.bin"), "-o", Local("b.bin").string()});
-    EXPECT_EQ(mismatch.exitCode, 3);
-    EXPECT_NE(mismatch.err.find("pin mismatch"), std::string::npos) << mismatch.err;
-    EXPECT_FALSE(fs::exists(Local("b.bin")));
-
     const auto url = "https://127.0.0.1:" + std::to_string(testsupport::RefusedPort()) + "/";
     const auto closed = m_zeqctl({"--device", url, "--cookie", "c", "--token", "t", "get",
                                   Content("/a.bin"), "-o", Local("c.bin").string()});

@@ -2,11 +2,11 @@
 
 #include "Progress.h"
 #include "Session.h"
+#include "TlsCheck.h"
 
 #include "curlppx/CurlConn.h"
 #include "curlppx/CurlGlobal.h"
 #include "platform/TextCodec.h"
-#include "services/DeviceIntfZEQ.h"
 
 #include <json/reader.h>
 
@@ -159,10 +159,14 @@ struct Source {
 };
 
 // Sets up one engine connection the way the device request is set up: the
-// device's credentials as headers and peer verification against the CA
-// beside the executable. The engine's progress hook stays off: its callback
-// lets libcurl draw its own meter on standard error as well, so the byte
-// counts come from the data callbacks and the view works out the speed.
+// device's credentials as headers, peer verification against the CA beside
+// the executable and the tool's TLS checks (pin or host name) on every
+// connection it opens. Every connection of the tool's pool comes from here,
+// so a TLS session the pool shares was always checked. libcurl checks the
+// host name itself as well, pin or not. The engine's progress hook stays off:
+// its callback lets libcurl draw its own meter on standard error as well, so
+// the byte counts come from the data callbacks and the view works out the
+// speed.
 std::shared_ptr<curlppx::CurlConn> DeviceConn(Session& s, const std::string& url) {
     auto& engine = curlppx::CurlGlobal::GetInstance();
     const char* why = nullptr;
@@ -184,6 +188,9 @@ std::shared_ptr<curlppx::CurlConn> DeviceConn(Session& s, const std::string& url
                                                      ": put the CA that signed the device's "
                                                      "certificate there");
     }
+    conn->SetSslCtxFunction([](CURL* easy, void* sslCtx) {
+        return static_cast<CURLcode>(TlsCheck::Hook(easy, sslCtx, nullptr));
+    });
     conn->SetHeader("Cookie", "ID=" + device.CookieId());
     conn->SetHeader("Token", device.Token());
     // A retried download would append its body a second time, and a retried
@@ -201,17 +208,6 @@ struct ConnLease {
         }
     }
 };
-
-// The engine's connections take no TLS hook, so the pin is checked on a
-// device request just before; the transfer itself still verifies the chain.
-void VerifyPin(Session& s, const std::string& what) {
-    if (s.Options().connection.pin.empty()) {
-        return;
-    }
-    DeviceInfo info;
-    s.Require(what + " (checking the certificate pin)",
-              [&] { return DeviceIntfZEQ::Instance().GetDeviceInfo(info); });
-}
 
 ProgressView View(Session& s, const fs::path& file) {
     // With --json the document owns standard output, so progress goes to
@@ -370,6 +366,7 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
     // Until the answer says otherwise, so the speed does not count the bytes
     // that were there already.
     sink.startsAt = resumeFrom;
+    s.Begin();
     ConnLease lease{DeviceConn(s, target.url)};
     auto& conn = *lease.conn;
     if (resumeFrom > 0) {
@@ -474,8 +471,6 @@ Json::Value Download(Session& s, const TransferTarget& target, const fs::path& f
             throw CommandError::Usage(path.string() + " is in the way: not a regular file");
         }
     }
-    VerifyPin(s, target.what);
-
     auto fetched = Fetch(s, target, file, SizeOf(partial));
     if (fetched.unsatisfiableTotal && *fetched.unsatisfiableTotal != SizeOf(partial)) {
         // Longer than the device's file: whatever it holds, it is no part of it.
@@ -504,8 +499,7 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
     if (!source.in.seekg(offset)) {
         throw CommandError::LocalFile(target.what + ": cannot read " + file.string());
     }
-    VerifyPin(s, target.what);
-
+    s.Begin();
     ConnLease lease{DeviceConn(s, target.url)};
     auto& conn = *lease.conn;
     if (offset > 0) {
