@@ -1,16 +1,14 @@
 #include "Transfer.h"
 
+#include "DeviceConnection.h"
 #include "Progress.h"
 #include "Session.h"
-#include "TlsCheck.h"
 
 #include "curlppx/CurlConn.h"
-#include "curlppx/CurlGlobal.h"
-#include "platform/TextCodec.h"
 
 #include <json/reader.h>
+#include <openssl/evp.h>
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -28,19 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A pool of the tool's own, apart from the library's: the engine keeps one
-// multi handle and connection cache per pool.
-constexpr std::size_t kTransferPool = 0x7a71;
-// How often the bar is redrawn while the engine works; the wait ends at once
-// when the transfer does.
-constexpr std::chrono::milliseconds kRedraw{100};
 // An HTTP refusal's body is kept for its message, not written to the file.
 constexpr std::size_t kRefusalBodyLimit = 64 * 1024;
-
-std::wstring Wide(const std::string& text) {
-    std::wstring out;
-    return platform::Utf8ToWide(text, out) ? out : std::wstring();
-}
+constexpr std::string_view kContentRoute = "filesvc/content?";
+constexpr std::string_view kContentHashRoute = "filesvc/contentHash?";
 
 std::string OriginOf(const std::string& url) {
     const auto scheme = url.find("://");
@@ -97,6 +86,27 @@ std::optional<std::int64_t> RangeTotal(const std::map<std::string, std::string>&
     return Number(std::string_view(*range).substr(slash + 1));
 }
 
+// What "If-Range" can name the version by: a strong entity tag (a weak one
+// never matches there), else the modification date.
+std::optional<std::string> VersionOf(const std::map<std::string, std::string>& headers) {
+    if (const auto tag = HeaderValue(headers, "ETag"); tag && !tag->starts_with("W/")) {
+        return tag;
+    }
+    return HeaderValue(headers, "Last-Modified");
+}
+
+std::optional<Json::Value> JsonObject(const std::string& text) {
+    Json::Value doc;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    if (text.empty() || !reader->parse(text.data(), text.data() + text.size(), &doc, &errors) ||
+        !doc.isObject()) {
+        return std::nullopt;
+    }
+    return doc;
+}
+
 // Why a local file cannot be sent, in the system's words.
 void RequireReadable(const std::string& what, const fs::path& file) {
     std::error_code ec;
@@ -118,26 +128,121 @@ std::int64_t SizeOf(const fs::path& file) {
     return ec ? 0 : static_cast<std::int64_t>(size);
 }
 
-// When a transfer last moved a byte either way: touched on the engine's loop
-// thread, read by the thread that waits for the transfer.
-class Activity {
-public:
-    using Clock = std::chrono::steady_clock;
+// The version of the device's file that a partial file holds the beginning
+// of, kept beside it.
+fs::path VersionFile(const fs::path& file) {
+    return fs::path(PartialFile(file).string() + ".version");
+}
 
-    Activity() { Touch(); }
-    void Touch() { m_last.store(Clock::now().time_since_epoch().count()); }
-    Clock::duration Idle() const {
-        return Clock::now() - Clock::time_point(Clock::duration(m_last.load()));
+std::optional<std::string> ReadVersion(const fs::path& file) {
+    std::ifstream in(VersionFile(file));
+    std::string version;
+    if (!std::getline(in, version) || version.empty()) {
+        return std::nullopt;
     }
+    return version;
+}
 
-private:
-    std::atomic<Clock::rep> m_last{0};
-};
+// Written before the first byte goes into the partial file, so that a part
+// never lies there without the version it belongs to.
+bool WriteVersion(const fs::path& file, const std::optional<std::string>& version) {
+    std::error_code ec;
+    if (!version) {
+        fs::remove(VersionFile(file), ec);
+        return !ec;
+    }
+    std::ofstream out(VersionFile(file), std::ios::trunc);
+    out << *version << '\n';
+    out.close();
+    return static_cast<bool>(out);
+}
+
+// SHA-256 of the first length bytes of file, in lowercase hex; empty when it
+// cannot be read.
+std::string PrefixSha256(const fs::path& file, std::int64_t length) {
+    std::ifstream in(file, std::ios::binary);
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                          &EVP_MD_CTX_free);
+    if (!in || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        return {};
+    }
+    char buffer[64 * 1024];
+    while (length > 0) {
+        in.read(buffer, static_cast<std::streamsize>(std::min<std::int64_t>(
+                            length, static_cast<std::int64_t>(sizeof buffer))));
+        const auto got = in.gcount();
+        if (got <= 0 ||
+            EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(got)) != 1) {
+            return {};
+        }
+        length -= got;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1) {
+        return {};
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex += kDigits[digest[i] >> 4];
+        hex += kDigits[digest[i] & 0x0f];
+    }
+    return hex;
+}
+
+ProgressView View(Session& s, const fs::path& file) {
+    // With --json the document owns standard output, so progress goes to
+    // standard error.
+    const bool toStderr = s.Out().Json();
+    return ProgressView(toStderr ? std::cerr : s.Out().Stream(),
+                        ::isatty(toStderr ? STDERR_FILENO : STDOUT_FILENO) == 1,
+                        file.filename().string(), ProgressUnit::Bytes);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The device's JSON refusal when there is one, else the bare status.
+[[noreturn]] void Refused(const TransferTarget& target, long status, const std::string& body) {
+    if (target.explainRefusal) {
+        target.explainRefusal(status);
+    }
+    if (const auto doc = JsonObject(body); doc && (*doc)["code"].isIntegral()) {
+        const auto text = (*doc)["des"].isString() ? (*doc)["des"].asString() : std::string();
+        throw CommandError::Device(target.what + ": the device refused with code " +
+                                   std::to_string((*doc)["code"].asInt64()) + " (HTTP " +
+                                   std::to_string(status) + ")" +
+                                   (text.empty() ? "" : ": " + text));
+    }
+    throw CommandError::Device(target.what + ": the device answered HTTP " +
+                               std::to_string(status));
+}
+
+Json::Value Summary(const std::string& direction, const std::string& url, const fs::path& file,
+                    long status, std::int64_t resumedFrom, std::int64_t bytes, std::int64_t size,
+                    double seconds, const std::string& startedOver) {
+    Json::Value doc;
+    doc["direction"] = direction;
+    doc["url"] = url;
+    doc["file"] = file.string();
+    doc["status"] = static_cast<Json::Int64>(status);
+    doc["resumedFrom"] = static_cast<Json::Int64>(resumedFrom);
+    doc["bytes"] = static_cast<Json::Int64>(bytes);
+    doc["size"] = static_cast<Json::Int64>(size);
+    doc["seconds"] = seconds;
+    doc["speed"] = static_cast<Json::Int64>(seconds > 0 ? static_cast<double>(bytes) / seconds : 0);
+    if (!startedOver.empty()) {
+        doc["startedOver"] = startedOver;
+    }
+    return doc;
+}
 
 // What a download delivered. The engine's loop thread fills it; the counters
 // are read while the transfer runs, the rest once it has ended.
 struct Sink {
-    fs::path file;
+    fs::path file; // the file it becomes; the bytes go to its partial file
     std::int64_t resumeFrom = 0;
     std::ofstream out;
     bool decided = false;
@@ -151,188 +256,37 @@ struct Sink {
     Activity activity;
 };
 
-// What an upload has handed to the engine so far.
-struct Source {
-    std::ifstream in;
-    std::atomic<std::int64_t> sent{0};
-    Activity activity;
-};
-
-// Sets up one engine connection the way the device request is set up: the
-// device's credentials as headers, peer verification against the CA beside
-// the executable and the tool's TLS checks (pin or host name) on every
-// connection it opens. Every connection of the tool's pool comes from here,
-// so a TLS session the pool shares was always checked. libcurl checks the
-// host name itself as well, pin or not. The engine's progress hook stays off:
-// its callback lets libcurl draw its own meter on standard error as well, so
-// the byte counts come from the data callbacks and the view works out the
-// speed.
-std::shared_ptr<curlppx::CurlConn> DeviceConn(Session& s, const std::string& url) {
-    auto& engine = curlppx::CurlGlobal::GetInstance();
-    const char* why = nullptr;
-    if (!engine.HasInit(&why)) {
-        throw CommandError::Device(std::string("the transfer engine did not start: ") +
-                                   (why != nullptr ? why : "unknown reason"));
+// Runs on the loop thread, where the handle may be asked for its status.
+bool Decide(curlppx::CurlConn& conn, Sink& sink) {
+    sink.decided = true;
+    sink.status = conn.GetResCode();
+    if (sink.status != 200 && sink.status != 206) {
+        sink.refused = true;
+        return true;
     }
-    auto conn = engine.GetConn(kTransferPool);
-    if (!conn) {
-        throw CommandError::Device("the transfer engine has no connection to give");
+    // A 206 continues the version the partial file holds; a 200 is a whole
+    // file, the current version, which replaces the part.
+    const bool append = sink.status == 206 && sink.resumeFrom > 0;
+    sink.startsAt = append ? sink.resumeFrom : 0;
+    const auto headers = conn.GetResHeader();
+    if (sink.status == 206) {
+        sink.total = RangeTotal(headers).value_or(0);
+    } else if (const auto length = HeaderValue(headers, "Content-Length")) {
+        sink.total = Number(*length).value_or(0);
     }
-    const auto& device = s.Device();
-    const auto ca = Connection::CaFile();
-    if (conn->SetURL(url) != CURLE_OK) {
-        throw CommandError::Usage("not a usable URL: " + url);
+    if (!append && !WriteVersion(sink.file, VersionOf(headers))) {
+        return false;
     }
-    if (conn->SetSSLVerify("PEM") != CURLE_OK || conn->SetCA(Wide(ca.string())) != CURLE_OK) {
-        throw CommandError(ExitCode::Connection, "no CA file at " + ca.string() +
-                                                     ": put the CA that signed the device's "
-                                                     "certificate there");
-    }
-    conn->SetSslCtxFunction([](CURL* easy, void* sslCtx) {
-        return static_cast<CURLcode>(TlsCheck::Hook(easy, sslCtx, nullptr));
-    });
-    conn->SetHeader("Cookie", "ID=" + device.CookieId());
-    conn->SetHeader("Token", device.Token());
-    // A retried download would append its body a second time, and a retried
-    // upload would be refused by the device as a second part.
-    conn->SetNeedRetry(false);
-    return conn;
-}
-
-// Hands the connection back however the command ends.
-struct ConnLease {
-    std::shared_ptr<curlppx::CurlConn> conn;
-    ~ConnLease() {
-        if (conn) {
-            curlppx::CurlGlobal::GetInstance().FreeConn(kTransferPool, conn);
-        }
-    }
-};
-
-ProgressView View(Session& s, const fs::path& file) {
-    // With --json the document owns standard output, so progress goes to
-    // standard error.
-    const bool toStderr = s.Out().Json();
-    return ProgressView(toStderr ? std::cerr : s.Out().Stream(),
-                        ::isatty(toStderr ? STDERR_FILENO : STDOUT_FILENO) == 1,
-                        file.filename().string(), ProgressUnit::Bytes);
-}
-
-struct Ended {
-    CURLcode code = CURLE_OK;
-    bool stalled = false;        // nothing moved for the stall limit
-    std::string refusedRedirect; // where the device sent the request, refused
-};
-
-// Waits for the transfer, redrawing the view, and breaks it off once nothing
-// has moved for --timeout.
-Ended Await(Session& s, curlppx::CurlConn& conn, std::future<CURLcode>& done, ProgressView& view,
-            const Activity& activity, const std::function<ProgressSample()>& sample) {
-    Ended ended;
-    while (done.wait_for(kRedraw) != std::future_status::ready) {
-        view.Update(sample());
-        if (!ended.stalled && activity.Idle() >= s.Timeout()) {
-            ended.stalled = true;
-            conn.Break(); // the request completes, with CURLE_ABORTED_BY_CALLBACK
-        }
-    }
-    ended.code = done.get();
-    if (ended.code == curlppx::CurlConn::kRedirectRefused) {
-        ended.refusedRedirect = conn.GetRefusedRedirect();
-    }
-    // The engine's own low-speed limit ends a stalled transfer too, once
-    // connected; before that, the time-out is the connect time-out.
-    if (ended.code == CURLE_OPERATION_TIMEDOUT &&
-        (conn.GetReqSSLTime() > 0 || conn.GetResCode() != 0)) {
-        ended.stalled = true;
-    }
-    // A refusal moved nothing worth a last line.
-    if (const auto last = sample(); last.done > 0) {
-        view.Update(last);
-    }
-    view.Finish();
-    return ended;
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Every way a transfer ended before it delivered: broken off for silence, or
-// sent off the device.
-void FailIfCutShort(Session& s, const TransferTarget& target, const Ended& ended) {
-    if (ended.stalled) {
-        s.FailStalled(target.what);
-    }
-    if (!ended.refusedRedirect.empty()) {
-        throw CommandError(ExitCode::Connection,
-                           target.what + ": the device redirected to " + ended.refusedRedirect +
-                               ", which zeqctl refuses: the device's credentials never go over "
-                               "plain HTTP or to another origin");
-    }
-}
-
-// The device's JSON refusal when there is one, else the bare status.
-[[noreturn]] void Refused(const TransferTarget& target, long status, const std::string& body) {
-    if (target.explainRefusal) {
-        target.explainRefusal(status);
-    }
-    Json::Value doc;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!body.empty() && reader->parse(body.data(), body.data() + body.size(), &doc, &errors) &&
-        doc.isObject() && doc["code"].isIntegral()) {
-        const auto text = doc["des"].isString() ? doc["des"].asString() : std::string();
-        throw CommandError::Device(target.what + ": the device refused with code " +
-                                   std::to_string(doc["code"].asInt64()) + " (HTTP " +
-                                   std::to_string(status) + ")" +
-                                   (text.empty() ? "" : ": " + text));
-    }
-    throw CommandError::Device(target.what + ": the device answered HTTP " +
-                               std::to_string(status));
-}
-
-Json::Value Summary(const std::string& direction, const std::string& url, const fs::path& file,
-                    long status, std::int64_t resumedFrom, std::int64_t bytes, std::int64_t size,
-                    double seconds) {
-    Json::Value doc;
-    doc["direction"] = direction;
-    doc["url"] = url;
-    doc["file"] = file.string();
-    doc["status"] = static_cast<Json::Int64>(status);
-    doc["resumedFrom"] = static_cast<Json::Int64>(resumedFrom);
-    doc["bytes"] = static_cast<Json::Int64>(bytes);
-    doc["size"] = static_cast<Json::Int64>(size);
-    doc["seconds"] = seconds;
-    doc["speed"] = static_cast<Json::Int64>(seconds > 0 ? static_cast<double>(bytes) / seconds : 0);
-    return doc;
+    sink.out.open(PartialFile(sink.file),
+                  std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+    return static_cast<bool>(sink.out);
 }
 
 std::size_t WriteToSink(curlppx::CurlConn& conn, Sink& sink, const char* data, std::size_t bytes) {
     sink.activity.Touch();
-    if (!sink.decided) {
-        // Runs on the loop thread, where the handle may be asked for its status.
-        sink.decided = true;
-        sink.status = conn.GetResCode();
-        if (sink.status == 200 || sink.status == 206) {
-            // A 200 to a ranged request is the whole file: start over.
-            const bool append = sink.status == 206 && sink.resumeFrom > 0;
-            sink.startsAt = append ? sink.resumeFrom : 0;
-            const auto headers = conn.GetResHeader();
-            if (sink.status == 206) {
-                sink.total = RangeTotal(headers).value_or(0);
-            } else if (const auto length = HeaderValue(headers, "Content-Length")) {
-                sink.total = Number(*length).value_or(0);
-            }
-            sink.out.open(sink.file, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-            if (!sink.out) {
-                sink.writeFailed = true;
-                return 0;
-            }
-        } else {
-            sink.refused = true;
-        }
+    if (!sink.decided && !Decide(conn, sink)) {
+        sink.writeFailed = true;
+        return 0; // ends the transfer
     }
     if (sink.refused) {
         const auto room = kRefusalBodyLimit - std::min(kRefusalBodyLimit, sink.refusal.size());
@@ -342,13 +296,14 @@ std::size_t WriteToSink(curlppx::CurlConn& conn, Sink& sink, const char* data, s
     sink.out.write(data, static_cast<std::streamsize>(bytes));
     if (!sink.out) {
         sink.writeFailed = true;
-        return 0; // ends the transfer
+        return 0;
     }
     sink.written += static_cast<std::int64_t>(bytes);
     return bytes;
 }
 
-// One request for the bytes of target from resumeFrom on, into partial.
+// One request for the bytes of target from resumeFrom on, into the partial
+// file of file.
 struct Fetched {
     long status = 0;
     std::int64_t startsAt = 0;
@@ -358,29 +313,29 @@ struct Fetched {
 };
 
 Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
-              std::int64_t resumeFrom) {
-    const auto partial = PartialFile(file);
+              std::int64_t resumeFrom, const std::optional<std::string>& version) {
     Sink sink;
-    sink.file = partial;
+    sink.file = file;
     sink.resumeFrom = resumeFrom;
     // Until the answer says otherwise, so the speed does not count the bytes
     // that were there already.
     sink.startsAt = resumeFrom;
     s.Begin();
-    ConnLease lease{DeviceConn(s, target.url)};
-    auto& conn = *lease.conn;
+    DeviceConnection conn(s, target.url);
     if (resumeFrom > 0) {
-        conn.SetRange(resumeFrom, 0);
+        conn->SetRange(resumeFrom, 0);
+        // The rest only of the same version; of another, the whole file.
+        conn->SetHeader("If-Range", *version);
     }
 
     auto view = View(s, file);
     const auto started = std::chrono::steady_clock::now();
-    auto done = conn.HttpDownload(
+    auto done = conn->HttpDownload(
         [&conn, &sink](char* data, std::size_t size, std::size_t count, void*) {
-            return WriteToSink(conn, sink, data, size * count);
+            return WriteToSink(*conn, sink, data, size * count);
         },
         nullptr);
-    const auto ended = Await(s, conn, done, view, sink.activity, [&] {
+    const auto end = conn.Await(done, view, sink.activity, [&] {
         ProgressSample sample;
         sample.done = sink.startsAt + sink.written.load();
         sample.total = sink.total.load();
@@ -393,28 +348,81 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
 
     Fetched fetched;
     fetched.seconds = SecondsSince(started);
-    fetched.status = sink.decided ? sink.status : conn.GetResCode();
+    fetched.status = sink.decided ? sink.status : conn->GetResCode();
     fetched.startsAt = sink.startsAt;
     fetched.written = sink.written;
     if (sink.writeFailed) {
-        throw CommandError::LocalFile(target.what + ": cannot write " + partial.string());
+        throw CommandError::LocalFile(target.what + ": cannot write " + PartialFile(file).string());
     }
-    FailIfCutShort(s, target, ended);
+    FailIfCutShort(s, target.what, end);
     if (fetched.status == 416 && resumeFrom > 0) {
-        fetched.unsatisfiableTotal = RangeTotal(conn.GetResHeader()).value_or(-1);
+        fetched.unsatisfiableTotal = RangeTotal(conn->GetResHeader()).value_or(-1);
         return fetched;
     }
     if (fetched.status >= 300 || (fetched.status != 0 && sink.refused)) {
-        Refused(target, fetched.status, sink.refused ? sink.refusal : conn.GetRespones());
+        Refused(target, fetched.status, sink.refused ? sink.refusal : conn->GetRespones());
     }
-    if (ended.code != CURLE_OK) {
-        s.FailTransport(target.what, ended.code);
+    if (end.code != CURLE_OK) {
+        s.FailTransport(target.what, end.code);
     }
     if (!sink.decided) {
         // An empty body: the file is whatever the answer says it is.
-        std::ofstream(partial, std::ios::binary | std::ios::app);
+        std::ofstream(PartialFile(file), std::ios::binary | std::ios::trunc);
     }
     return fetched;
+}
+
+// What the device holds at an upload's target, from the content route's
+// sibling: the file's size and the SHA-256 of its first bytes.
+struct DevicePart {
+    std::int64_t size = 0;
+    std::string sha256;
+};
+
+// Nothing when the device cannot tell: no file there, fewer bytes than
+// asked, or no such route.
+std::optional<DevicePart> AskDevicePart(Session& s, const TransferTarget& target,
+                                        std::int64_t length) {
+    const auto at = target.url.find(kContentRoute);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto url = target.url.substr(0, at) + std::string(kContentHashRoute) +
+                     target.url.substr(at + kContentRoute.size()) +
+                     "&length=" + std::to_string(length);
+    s.Begin();
+    DeviceConnection conn(s, url);
+    auto done = conn->HttpGet();
+    const auto end = conn.Await(done);
+    FailIfCutShort(s, target.what, end);
+    if (end.code != CURLE_OK) {
+        s.FailTransport(target.what, end.code);
+    }
+    const auto doc = JsonObject(conn->GetRespones());
+    if (conn->GetResCode() != 200 || !doc || (*doc)["code"].asInt64() != 0 ||
+        !(*doc)["sha256"].isString() || !(*doc)["size"].isIntegral()) {
+        return std::nullopt;
+    }
+    return DevicePart{(*doc)["size"].asInt64(), (*doc)["sha256"].asString()};
+}
+
+// Where an upload of file may start without joining two files: at offset
+// when the device's first offset bytes are those of file, else at 0, with
+// why in startedOver.
+std::int64_t CheckedStart(Session& s, const TransferTarget& target, const fs::path& file,
+                          std::int64_t offset, std::string& startedOver) {
+    const auto part = AskDevicePart(s, target, offset);
+    if (!part) {
+        startedOver = "the device cannot show that it holds " + std::to_string(offset) +
+                      " bytes of " + file.filename().string();
+        return 0;
+    }
+    if (part->sha256 != PrefixSha256(file, offset)) {
+        startedOver = "the device's " + std::to_string(offset) +
+                      " bytes are not the beginning of " + file.filename().string();
+        return 0;
+    }
+    return offset;
 }
 
 } // namespace
@@ -440,7 +448,8 @@ std::string ResolveOnDevice(const std::string& base, const std::string& url) {
 
 std::string ContentUrl(const std::string& base, const std::string& devicePath,
                        const std::string& category) {
-    return base + "filesvc/content?path=" + QueryEncoded(devicePath) + "&category=" + category;
+    return base + std::string(kContentRoute) + "path=" + QueryEncoded(devicePath) +
+           "&category=" + category;
 }
 
 fs::path PartialFile(const fs::path& file) {
@@ -461,6 +470,9 @@ void ShowTransfer(Session& s, const Json::Value& doc) {
         line += ", resumed at " + Output::Bytes(doc["resumedFrom"].asInt64());
     }
     s.Out().Line(line);
+    if (doc.isMember("startedOver")) {
+        s.Out().Line("started over: " + doc["startedOver"].asString());
+    }
 }
 
 Json::Value Download(Session& s, const TransferTarget& target, const fs::path& file) {
@@ -471,47 +483,76 @@ Json::Value Download(Session& s, const TransferTarget& target, const fs::path& f
             throw CommandError::Usage(path.string() + " is in the way: not a regular file");
         }
     }
-    auto fetched = Fetch(s, target, file, SizeOf(partial));
-    if (fetched.unsatisfiableTotal && *fetched.unsatisfiableTotal != SizeOf(partial)) {
-        // Longer than the device's file: whatever it holds, it is no part of it.
-        fs::remove(partial, ec);
-        fetched = Fetch(s, target, file, 0);
+    const auto held = SizeOf(partial);
+    const auto version = ReadVersion(file);
+    std::string startedOver;
+    if (held > 0 && !version) {
+        startedOver =
+            "nothing tells which version of the file " + partial.filename().string() + " holds";
+    }
+    const auto resumeFrom = version ? held : 0;
+    auto fetched = Fetch(s, target, file, resumeFrom, version);
+    if (resumeFrom > 0 && fetched.status == 200) {
+        startedOver =
+            "the file changed on the device since " + partial.filename().string() + " was written";
+    } else if (fetched.unsatisfiableTotal && *fetched.unsatisfiableTotal != held) {
+        startedOver = partial.filename().string() + " is longer than the device's file";
+        fetched = Fetch(s, target, file, 0, std::nullopt);
     }
     fs::rename(partial, file, ec);
     if (ec) {
         throw CommandError::LocalFile(target.what + ": cannot rename " + partial.string() + " to " +
                                       file.string() + ": " + ec.message());
     }
+    WriteVersion(file, std::nullopt);
     return Summary("download", target.url, file, fetched.status, fetched.startsAt, fetched.written,
-                   SizeOf(file), fetched.seconds);
+                   SizeOf(file), fetched.seconds, startedOver);
 }
 
 Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& file,
-                   std::int64_t offset) {
+                   std::optional<std::int64_t> from) {
     RequireReadable(target.what, file);
-    Source source;
-    source.in.open(file, std::ios::binary);
     const auto size = SizeOf(file);
-    if (offset < 0 || offset > size) {
+    if (from && (*from < 0 || *from > size)) {
         throw CommandError::Usage("--offset must be between 0 and the file's " +
                                   std::to_string(size) + " bytes");
     }
+    std::string startedOver;
+    std::int64_t offset = from.value_or(0);
+    if (!from) {
+        // Whatever part the device holds may be the beginning of this file.
+        const auto part = AskDevicePart(s, target, 0);
+        offset = part && part->size > 0 && part->size <= size
+                     ? CheckedStart(s, target, file, part->size, startedOver)
+                     : 0;
+    } else if (offset > 0) {
+        offset = CheckedStart(s, target, file, offset, startedOver);
+    }
+    if (offset == size && size > 0) {
+        return Summary("upload", target.url, file, 200, offset, 0, size, 0, startedOver);
+    }
+
+    struct Source {
+        std::ifstream in;
+        std::atomic<std::int64_t> sent{0};
+        Activity activity;
+    } source;
+    source.in.open(file, std::ios::binary);
     if (!source.in.seekg(offset)) {
         throw CommandError::LocalFile(target.what + ": cannot read " + file.string());
     }
     s.Begin();
-    ConnLease lease{DeviceConn(s, target.url)};
-    auto& conn = *lease.conn;
+    DeviceConnection conn(s, target.url);
     if (offset > 0) {
         // Tells the device where the bytes go, so a wrong offset is refused
         // instead of corrupting the file.
-        conn.SetHeader("Content-Range", "bytes " + std::to_string(offset) + "-" +
-                                            std::to_string(size - 1) + "/" + std::to_string(size));
+        conn->SetHeader("Content-Range", "bytes " + std::to_string(offset) + "-" +
+                                             std::to_string(size - 1) + "/" + std::to_string(size));
     }
     auto view = View(s, file);
     const auto sending = size - offset;
     const auto started = std::chrono::steady_clock::now();
-    auto done = conn.HttpUpload(
+    auto done = conn->HttpUpload(
         sending,
         [&source](char* buffer, std::size_t capacity, char*, void*) -> std::size_t {
             source.activity.Touch();
@@ -524,7 +565,7 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
             return static_cast<std::size_t>(got);
         },
         nullptr);
-    const auto ended = Await(s, conn, done, view, source.activity, [&] {
+    const auto end = conn.Await(done, view, source.activity, [&] {
         ProgressSample sample;
         sample.total = size;
         sample.done = offset + source.sent.load();
@@ -532,27 +573,22 @@ Json::Value Upload(Session& s, const TransferTarget& target, const fs::path& fil
         return sample;
     });
     const double seconds = SecondsSince(started);
-    const long status = conn.GetResCode();
-    if (ended.code == CURLE_ABORTED_BY_CALLBACK && source.in.bad()) {
+    const long status = conn->GetResCode();
+    if (end.code == CURLE_ABORTED_BY_CALLBACK && source.in.bad()) {
         throw CommandError::LocalFile(target.what + ": cannot read " + file.string());
     }
-    FailIfCutShort(s, target, ended);
+    FailIfCutShort(s, target.what, end);
     if (status >= 300) {
-        Refused(target, status, conn.GetRespones());
+        Refused(target, status, conn->GetRespones());
     }
-    if (ended.code != CURLE_OK) {
-        s.FailTransport(target.what, ended.code);
+    if (end.code != CURLE_OK) {
+        s.FailTransport(target.what, end.code);
     }
-    Json::Value answer;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    const auto body = conn.GetRespones();
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (reader->parse(body.data(), body.data() + body.size(), &answer, &errors) &&
-        answer.isObject() && answer["code"].isIntegral() && answer["code"].asInt64() != 0) {
+    const auto body = conn->GetRespones();
+    if (const auto answer = JsonObject(body); answer && (*answer)["code"].asInt64() != 0) {
         Refused(target, status, body);
     }
-    return Summary("upload", target.url, file, status, offset, sending, size, seconds);
+    return Summary("upload", target.url, file, status, offset, sending, size, seconds, startedOver);
 }
 
 } // namespace zeqctl

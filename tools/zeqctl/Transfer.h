@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace zeqctl {
@@ -31,13 +32,17 @@ std::string ContentUrl(const std::string& baseUrl, const std::string& devicePath
 std::filesystem::path PartialFile(const std::filesystem::path& file);
 
 // Downloads into file with a progress view. The bytes go to the partial file,
-// which a later run resumes; file appears under its name only once complete.
-// Returns the summary document.
+// which a later run resumes while the device's file is the same version (its
+// validator is kept beside the part); file appears under its name only once
+// complete. Returns the summary document.
 Json::Value Download(Session& session, const TransferTarget& target,
                      const std::filesystem::path& file);
-// Uploads file from byte offset on (the device must hold the bytes before it).
+// Uploads file through the transfer engine with a progress view. It resumes
+// only where the device holds the beginning of this very file (checked by its
+// SHA-256): at the offset given, or without one wherever the device's part
+// ends; any other part is replaced, and the summary says why.
 Json::Value Upload(Session& session, const TransferTarget& target,
-                   const std::filesystem::path& file, std::int64_t offset);
+                   const std::filesystem::path& file, std::optional<std::int64_t> offset);
 void ShowTransfer(Session& session, const Json::Value& summary);
 
 } // namespace zeqctl

@@ -52,7 +52,7 @@ void FilePut(Session& s, const FilePutArgs& args) {
             throw CommandError::Device(what + ": no folder " + Parent(path) + " on the device");
         }
     };
-    const auto doc = Upload(s, target, args.file, 0);
+    const auto doc = Upload(s, target, args.file, std::nullopt);
     s.Out().Emit(doc, [&] { ShowTransfer(s, doc); });
 }
 
