@@ -63,27 +63,29 @@ protected:
     zeqemu::EmulatorOptions m_options;
 };
 
-TEST_F(ZeqctlTransfer, FilesRoundTripByDevicePathAndResumeFromThePartialFile) {
+TEST_F(ZeqctlTransfer, FilesRoundTripByDevicePathAndAPartOfUnknownVersionStartsOver) {
+    // A name that must be encoded on its way into the URL.
+    const std::string name = "data & more.bin";
     const auto original = Pattern(3 * kMiB + 12345);
-    WriteFile(Local("data.bin"), original);
+    WriteFile(Local(name), original);
     fs::create_directories(OnDevice("Inbox"));
 
-    const auto sent = Json({"files", "put", Local("data.bin"), "/Inbox/"});
+    const auto sent = Json({"files", "put", Local(name), "/Inbox/"});
     EXPECT_EQ(sent["bytes"].asUInt64(), original.size());
-    EXPECT_TRUE(ReadFile(OnDevice("Inbox/data.bin")) == original) << "the upload differs";
+    EXPECT_TRUE(ReadFile(OnDevice("Inbox/" + name)) == original) << "the upload differs";
     // Into a local folder, under the device file's name.
-    const auto whole =
-        Json({"files", "get", "/Inbox/data.bin", "-o", m_work.Path().string() + "/"});
+    fs::create_directories(Local("back"));
+    const auto whole = Json({"files", "get", "/Inbox/" + name, "-o", Local("back")});
     EXPECT_EQ(whole["status"].asInt(), 200);
     EXPECT_EQ(whole["resumedFrom"].asInt64(), 0);
     EXPECT_GT(whole["speed"].asInt64(), 0);
-    EXPECT_TRUE(ReadFile(Local("data.bin")) == original) << "the download differs";
-    EXPECT_FALSE(fs::exists(PartialOf(Local("data.bin"))));
+    EXPECT_TRUE(ReadFile(Local("back/" + name)) == original) << "the download differs";
+    EXPECT_FALSE(fs::exists(PartialOf(Local("back/" + name))));
 
     // A part whose version nobody noted cannot be trusted to belong to this
     // file: the download starts over, and says so.
     WriteFile(PartialOf(Local("part.bin")), "not a part of it");
-    const auto unknown = Json({"files", "get", "/Inbox/data.bin", "-o", Local("part.bin")});
+    const auto unknown = Json({"files", "get", "/Inbox/" + name, "-o", Local("part.bin")});
     EXPECT_EQ(unknown["resumedFrom"].asInt64(), 0);
     EXPECT_FALSE(unknown["startedOver"].asString().empty()) << unknown;
     EXPECT_TRUE(ReadFile(Local("part.bin")) == original);

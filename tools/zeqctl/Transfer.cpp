@@ -5,6 +5,7 @@
 #include "Session.h"
 
 #include "curlppx/CurlConn.h"
+#include "curlppx/CurlGlobal.h"
 
 #include <json/reader.h>
 #include <openssl/evp.h>
@@ -38,23 +39,6 @@ std::string OriginOf(const std::string& url) {
     }
     const auto slash = url.find('/', scheme + 3);
     return slash == std::string::npos ? url + "/" : url.substr(0, slash + 1);
-}
-
-// Query values keep only unreserved characters and "/" as they are.
-std::string QueryEncoded(const std::string& text) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += kDigits[byte >> 4];
-            out += kDigits[byte & 0x0f];
-        }
-    }
-    return out;
 }
 
 std::optional<std::int64_t> Number(std::string_view text) {
@@ -448,8 +432,8 @@ std::string ResolveOnDevice(const std::string& base, const std::string& url) {
 
 std::string ContentUrl(const std::string& base, const std::string& devicePath,
                        const std::string& category) {
-    return base + std::string(kContentRoute) + "path=" + QueryEncoded(devicePath) +
-           "&category=" + category;
+    return base + std::string(kContentRoute) +
+           "path=" + curlppx::CurlGlobal::UrlEncode(devicePath) + "&category=" + category;
 }
 
 fs::path PartialFile(const fs::path& file) {
