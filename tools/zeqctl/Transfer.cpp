@@ -306,7 +306,7 @@ Fetched Fetch(Session& s, const TransferTarget& target, const fs::path& file,
     sink.startsAt = resumeFrom;
     s.Begin();
     DeviceConnection conn(s, target.url);
-    if (resumeFrom > 0) {
+    if (resumeFrom > 0 && version) {
         conn->SetRange(resumeFrom, 0);
         // The rest only of the same version; of another, the whole file.
         conn->SetHeader("If-Range", *version);
