@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
@@ -114,10 +113,11 @@ struct TestServer::Impl {
     // Empty: the pair that the mode names.
     std::string certFile;
     std::string keyFile;
-    // The other certificate of AlternateCertificate, and the handshakes so far.
+    // The other certificate of AlternateCertificate and the handshakes so
+    // far, under mutex: the handshakes run on the server's workers.
     std::unique_ptr<X509, decltype(&X509_free)> otherCert{nullptr, &X509_free};
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> otherKey{nullptr, &EVP_PKEY_free};
-    std::atomic<unsigned> handshakes{0};
+    unsigned handshakes = 0;
 
     explicit Impl(Mode m) : mode(m) {}
 
@@ -410,20 +410,24 @@ void TestServer::AlternateCertificate(const std::string& certFile, const std::st
     if (ssl == nullptr) {
         throw std::logic_error("TestServer: only an HTTPS server presents certificates");
     }
-    m_impl->otherCert.reset(ReadPem<X509, PEM_read_X509>(certFile));
-    m_impl->otherKey.reset(ReadPem<EVP_PKEY, PEM_read_PrivateKey>(keyFile));
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->otherCert.reset(ReadPem<X509, PEM_read_X509>(certFile));
+        m_impl->otherKey.reset(ReadPem<EVP_PKEY, PEM_read_PrivateKey>(keyFile));
+    }
     // OpenSSL asks this once per handshake, before it picks the certificate.
     SSL_CTX_set_cert_cb(
         ssl->ssl_context(),
         [](SSL* connection, void* arg) {
             auto* impl = static_cast<Impl*>(arg);
-            if (impl->handshakes.fetch_add(1) % 2 == 1) {
-                return SSL_use_certificate(connection, impl->otherCert.get()) == 1 &&
-                               SSL_use_PrivateKey(connection, impl->otherKey.get()) == 1
-                           ? 1
-                           : 0;
+            std::lock_guard lock(impl->mutex);
+            if (impl->handshakes++ % 2 == 0) {
+                return 1;
             }
-            return 1;
+            return SSL_use_certificate(connection, impl->otherCert.get()) == 1 &&
+                           SSL_use_PrivateKey(connection, impl->otherKey.get()) == 1
+                       ? 1
+                       : 0;
         },
         m_impl.get());
 }
