@@ -106,7 +106,8 @@ TEST_F(ZeqctlTransfer, AResumedDownloadNeverMixesTwoVersions) {
         stalling.faults.slowChunkBytes = 64 * 1024;
         stalling.faults.slowInterval = std::chrono::minutes(10);
         StartDevice(stalling);
-        const auto cut = Device({"--timeout", "1", "files", "get", "/v.bin", "-o", Local("v.bin")});
+        // Long enough for the first chunk to come first on a loaded machine.
+        const auto cut = Device({"--timeout", "2", "files", "get", "/v.bin", "-o", Local("v.bin")});
         EXPECT_EQ(cut.exitCode, 4) << cut.err;
         StartDevice(m_options);
     };
