@@ -1,5 +1,7 @@
 #include "TlsCheck.h"
 
+#include "Output.h"
+
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -154,13 +156,7 @@ std::optional<Fingerprint> TlsCheck::Parse(const std::string& text) {
 }
 
 std::string TlsCheck::Format(const Fingerprint& fingerprint) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text = "sha256:";
-    for (const auto byte : fingerprint) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0f];
-    }
-    return text;
+    return "sha256:" + Output::Hex(fingerprint.data(), fingerprint.size());
 }
 
 void TlsCheck::Require(std::optional<Fingerprint> pin, std::string host) {

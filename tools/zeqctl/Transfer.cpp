@@ -166,13 +166,7 @@ std::string PrefixSha256(const fs::path& file, std::int64_t length) {
     if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1) {
         return {};
     }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0x0f];
-    }
-    return hex;
+    return Output::Hex(digest, size);
 }
 
 ProgressView View(Session& s, const fs::path& file) {
