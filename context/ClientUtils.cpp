@@ -1,6 +1,6 @@
 #include "context/ClientUtils.h"
 
-#include "core/ClientConstants.h"
+#include "platform/ClientConstants.h"
 #include "platform/Scribo.h"
 #include "platform/SystemInfo.h"
 #include "platform/TextCodec.h"
@@ -163,14 +163,7 @@ bool GenRandomUint32(unsigned char out[4]) {
 }
 
 std::wstring GetExeDirectory() {
-    const std::string path = platform::ExecutablePath();
-    const std::size_t slash = path.rfind('/');
-    std::wstring directory;
-    if (slash == std::string::npos ||
-        !platform::Utf8ToWide(std::string_view(path).substr(0, slash + 1), directory)) {
-        return {};
-    }
-    return directory;
+    return platform::ExecutableDirectory();
 }
 
 std::wstring GetOsVersionName() {

@@ -3,7 +3,7 @@
 #include "context/ClientTexts.h"
 #include "context/ClientUtils.h"
 #include "context/FileTransferHandler.h"
-#include "core/ClientConstants.h"
+#include "platform/ClientConstants.h"
 #include "core/detail/CurlHandles.h"
 #include "curlppx/CurlGlobal.h"
 #include "platform/TextCodec.h"
@@ -15,6 +15,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -78,6 +79,27 @@ void UseStandbyDns(CURL* curl) {
         curl_easy_setopt(curl, CURLOPT_DNS_SERVERS, servers.c_str());
 }
 
+void SetTimeLimits(CURL* curl, std::optional<long> ownTimeLimit) {
+    if (ownTimeLimit) {
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, *ownTimeLimit);
+        return;
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlppx::CurlGlobal::GetTimeoutConnect());
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
+                     static_cast<long>(curlppx::CurlGlobal::GetLimitLowSpeed()));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>(curlppx::CurlGlobal::GetTimeoutLowSpeed()));
+}
+
+void SetTls(CURL* curl, const std::string& caFile) {
+    curl_easy_setopt(curl, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "PEM");
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+}
+
 void Append(HeaderList& list, const std::string& line) {
     if (curl_slist* next = curl_slist_append(list.get(), line.c_str())) {
         list.release();
@@ -93,15 +115,79 @@ std::int64_t NowMs() {
 
 } // namespace
 
+// The three request forms differ only in these; everything else about a
+// request is the same for all of them.
+struct CurlHttpLibContext::Form {
+    FormState& state;
+    // Emptied before every attempt, so the caller gets the last attempt's body.
+    std::string* response;
+    curl_write_callback bodySink;
+    void* bodyTarget;
+    curl_write_callback headerSink;
+    void* headerTarget;
+    // A whole-request limit in seconds instead of the process-wide connect
+    // and low-speed limits.
+    std::optional<long> ownTimeLimit;
+    bool sendsLockToken;
+    bool sendsUserIds;
+    bool reportsFailures; // to the error log callable too
+    bool (*sendsBody)(HttpRequestMethod);
+
+    // The header lines in the order the device expects them.
+    HeaderList Headers(IHttpLibStrategy& description, const std::wstring& userID) const {
+        HeaderList headers;
+        Append(headers, kJsonContentType);
+        if (sendsLockToken && !state.lockTokenLine.empty()) {
+            Append(headers, state.lockTokenLine);
+        }
+        for (const auto& [key, value] : description.GetHeaders()) {
+            Append(headers, UnicodeToUTF8(key + L":" + value));
+        }
+        if (sendsUserIds) {
+            Append(headers, "userId:" + UnicodeToAnsi(userID));
+            Append(headers, "unionID:" + UnicodeToAnsi(userID));
+        }
+        // "name:" with nothing after it tells libcurl to send no such header,
+        // which is what an empty client mode means.
+        Append(headers, "x-qx-client-mode:" + Narrow(curlppx::CurlGlobal::GetQxClientMode()));
+        Append(headers, "x-qx-os-brand:" + Narrow(g_osBrand));
+        return headers;
+    }
+
+    // The thread's DNS cache, the time limits and where the reply goes.
+    void Attach(CURL* curl) const {
+        curl_easy_setopt(curl, CURLOPT_SHARE, state.Share());
+        curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheSeconds);
+        SetTimeLimits(curl, ownTimeLimit);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, bodySink);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, bodyTarget);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, headerSink);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, headerTarget);
+    }
+};
+
 CurlHttpLibContext::CurlHttpLibContext(gsl::not_null<IHttpLibStrategy*> strategyPointer)
     : IHttpLibContext(strategyPointer), contentRange(-1), stopFlag(false), speedBytesPerSecond(0) {}
 
 CurlHttpLibContext::~CurlHttpLibContext() = default;
 
 int CurlHttpLibContext::Request(std::string& response, int timeout) {
+    const Form text{
+        .state = t_textForm,
+        .response = &response,
+        .bodySink = &ResponseStream,
+        .bodyTarget = &response,
+        .headerSink = &ResponseHeader,
+        .headerTarget = &t_textForm.lockTokenLine,
+        .ownTimeLimit = timeout == -1 ? std::nullopt : std::optional<long>(timeout),
+        .sendsLockToken = true,
+        .sendsUserIds = false,
+        .reportsFailures = true,
+        .sendsBody = [](HttpRequestMethod method) { return method == HTTP_POST; },
+    };
     long status = 0;
     try {
-        return Run(Form::Text, timeout, &response, nullptr, nullptr, status);
+        return Run(text, status);
     } catch (const std::exception&) {
         try {
             Tell(strategy->GetLogFunction(), L"BaseNetInterface HttpRequest exception");
@@ -118,23 +204,45 @@ int CurlHttpLibContext::Request(std::string& response, int timeout) {
 }
 
 int CurlHttpLibContext::Request(std::string& /*text*/, void* sink) {
+    const Form download{
+        .state = t_downloadForm,
+        .response = nullptr,
+        .bodySink = &WriteDownloadDataCallBackFun,
+        .bodyTarget = sink,
+        .headerSink = &ResponseHeader,
+        .headerTarget = &t_downloadForm.lockTokenLine,
+        .ownTimeLimit = std::nullopt,
+        .sendsLockToken = true,
+        .sendsUserIds = false,
+        .reportsFailures = false,
+        .sendsBody = [](HttpRequestMethod method) { return method != HTTP_GET; },
+    };
     long status = 0;
-    return Run(Form::Download, -1, nullptr, sink, nullptr, status);
+    return Run(download, status);
 }
 
 int CurlHttpLibContext::Request(std::string& response,
                                 std::map<std::string, std::string>& responseHeaders) {
+    const Form header{
+        .state = t_headerForm,
+        .response = &response,
+        .bodySink = &ResponseStream,
+        .bodyTarget = &response,
+        .headerSink = &ResponseHeaderCallBack,
+        .headerTarget = &responseHeaders,
+        .ownTimeLimit = std::nullopt,
+        .sendsLockToken = false,
+        .sendsUserIds = true,
+        .reportsFailures = false,
+        .sendsBody = [](HttpRequestMethod) { return false; },
+    };
     long status = 0;
-    return Run(Form::Header, -1, &response, nullptr, &responseHeaders, status);
+    return Run(header, status);
 }
 
-int CurlHttpLibContext::Run(Form form, int timeout, std::string* response, void* sink,
-                            std::map<std::string, std::string>* responseHeaders, long& status) {
+int CurlHttpLibContext::Run(const Form& form, long& status) {
     IHttpLibStrategy& description = *strategy;
-    const std::wstring url = description.GetUrl();
     const HttpRequestMethod method = description.GetHttpRequestMethod();
-    const std::wstring postData = form == Form::Header ? std::wstring{} : description.GetPostData();
-
     // A number outside the table has no name to send; guessing one could turn
     // a read into a write, so such a request does not go out.
     const auto methodName = g_httpMethodNames.find(method);
@@ -156,87 +264,27 @@ int CurlHttpLibContext::Run(Form form, int timeout, std::string* response, void*
     }
     CURL* const curl = easy.get();
 
-    FormState& state = form == Form::Text       ? t_textForm
-                       : form == Form::Download ? t_downloadForm
-                                                : t_headerForm;
-    curl_easy_setopt(curl, CURLOPT_SHARE, state.Share());
-    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheSeconds);
-
-    if (form == Form::Text && timeout != -1) {
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout));
-    } else {
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlppx::CurlGlobal::GetTimeoutConnect());
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
-                         static_cast<long>(curlppx::CurlGlobal::GetLimitLowSpeed()));
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
-                         static_cast<long>(curlppx::CurlGlobal::GetTimeoutLowSpeed()));
-    }
-
-    curl_easy_setopt(curl, CURLOPT_URL, UnicodeToUTF8(url).c_str());
-
-    Append(headers, kJsonContentType);
-    if (form != Form::Header && !state.lockTokenLine.empty()) {
-        Append(headers, state.lockTokenLine);
-    }
-    for (const auto& [key, value] : description.GetHeaders()) {
-        Append(headers, UnicodeToUTF8(key + L":" + value));
-    }
-    if (form == Form::Header) {
-        Append(headers, "userId:" + UnicodeToAnsi(userID));
-        Append(headers, "unionID:" + UnicodeToAnsi(userID));
-    }
-    // "name:" with nothing after it tells libcurl to send no such header, which
-    // is what an empty client mode means.
-    Append(headers, "x-qx-client-mode:" + Narrow(curlppx::CurlGlobal::GetQxClientMode()));
-    Append(headers, "x-qx-os-brand:" + Narrow(g_osBrand));
-
-    switch (form) {
-    case Form::Text:
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &ResponseStream);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, response);
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ResponseHeader);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &state.lockTokenLine);
-        break;
-    case Form::Download:
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownloadDataCallBackFun);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, sink);
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ResponseHeader);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &state.lockTokenLine);
-        break;
-    case Form::Header:
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &ResponseStream);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, response);
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ResponseHeaderCallBack);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, responseHeaders);
-        break;
-    }
+    form.Attach(curl);
+    headers = form.Headers(description, userID);
+    curl_easy_setopt(curl, CURLOPT_URL, UnicodeToUTF8(description.GetUrl()).c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-
     if (curlppx::CurlGlobal::GetStandByDnsFlag()) {
         UseStandbyDns(curl);
     }
-
-    const std::string caFile = UnicodeToUTF8(GetExeDirectory() + kCaFile);
-    curl_easy_setopt(curl, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
-    curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "PEM");
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    SetTls(curl, UnicodeToUTF8(GetExeDirectory() + kCaFile));
 
     if (method == HTTP_POST) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
     } else if (method != HTTP_GET) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, UnicodeToUTF8(methodName->second).c_str());
     }
-    const bool sendsBody = (form == Form::Text && method == HTTP_POST) ||
-                           (form == Form::Download && method != HTTP_GET);
+    const bool sendsBody = form.sendsBody(method);
     // A POST without post fields would make libcurl read the body from stdin;
     // the header form's POST goes out with an empty body instead.
     if (sendsBody || method == HTTP_POST) {
         if (sendsBody) {
-            body = UnicodeToUTF8(postData);
+            body = UnicodeToUTF8(description.GetPostData());
         }
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
@@ -244,14 +292,12 @@ int CurlHttpLibContext::Run(Form form, int timeout, std::string* response, void*
 
     int attempts = 0;
     while (status != 200 && status != 204 && attempts < kMaxAttempts) {
-        if (response != nullptr) {
-            response->clear();
+        if (form.response != nullptr) {
+            form.response->clear();
         }
         const CURLcode result = curl_easy_perform(curl);
         lastCurlCode = static_cast<int>(result);
-        long code = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
-        status = code;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         if (result == CURLE_COULDNT_RESOLVE_HOST) {
             curlppx::CurlGlobal::SetStandByDnsFlag(true);
             UseStandbyDns(curl);
@@ -259,7 +305,7 @@ int CurlHttpLibContext::Run(Form form, int timeout, std::string* response, void*
         const std::wstring message = L"httpRequest Method:" + methodName->second + L"\nCurlCode: " +
                                      std::to_wstring(static_cast<int>(result)) + L"\nHttpCode= " +
                                      std::to_wstring(status);
-        if (form == Form::Text && (result != CURLE_OK || status != 200)) {
+        if (form.reportsFailures && (result != CURLE_OK || status != 200)) {
             Tell(description.GetErrorLogFunction(), message);
         }
         Tell(description.GetLogFunction(), message);

@@ -56,12 +56,12 @@ public:
     std::wstring GetUserID() const;
 
 private:
-    enum class Form { Text, Download, Header };
+    // What sets one request form apart from the others (CurlHttpLibContext.cpp).
+    struct Form;
 
-    // The common preparation and attempt loop; status holds the last HTTP
-    // status reached, also when an exception leaves early.
-    int Run(Form form, int timeout, std::string* response, void* sink,
-            std::map<std::string, std::string>* responseHeaders, long& status);
+    // The preparation and attempt loop that every form shares; status holds
+    // the last HTTP status reached, also when an exception leaves early.
+    int Run(const Form& form, long& status);
 
     static std::size_t ResponseStream(char* data, std::size_t size, std::size_t count,
                                       void* userData);

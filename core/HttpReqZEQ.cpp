@@ -1,10 +1,10 @@
 #include "core/HttpReqZEQ.h"
 
-#include "context/ClientUtils.h"
-#include "core/ClientConstants.h"
 #include "core/detail/CurlHandles.h"
+#include "platform/ClientConstants.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/Scribo.h"
+#include "platform/SystemInfo.h"
 #include "platform/TextCodec.h"
 
 #include <atomic>
@@ -35,7 +35,7 @@ CURLcode SslCtxTrampoline(CURL* curl, void* sslCtx, void* userPtr) {
 
 std::string CaFilePath() {
     std::string path;
-    UnicodeToMultiByte(GetExeDirectory() + kCaFile, path, platform::kCodePageUtf8);
+    platform::WideToUtf8(platform::ExecutableDirectory() + kCaFile, path);
     return path;
 }
 
@@ -57,7 +57,7 @@ HttpReqZEQ::HttpReqZEQ(HttpRequestMethod method) : reqMethod(method), reqAttempt
     }
     if (reqUserId.empty()) {
         // An empty id stays empty, so a later request asks again.
-        UnicodeToMultiByte(params->GetCurrentUserId(), reqUserId, platform::kCodePageUtf8);
+        platform::WideToUtf8(params->GetCurrentUserId(), reqUserId);
     }
 }
 

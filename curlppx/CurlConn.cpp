@@ -1,6 +1,6 @@
 #include "curlppx/CurlConn.h"
 
-#include "core/ClientConstants.h"
+#include "platform/ClientConstants.h"
 #include "curlppx/CurlConnPool.h"
 #include "curlppx/CurlShare.h"
 #include "curlppx/detail/EngineLog.h"

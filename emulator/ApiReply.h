@@ -2,8 +2,12 @@
 
 #include <json/value.h>
 
+#include "emulator/UniqueFd.h"
+
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace zeqemu {
@@ -14,6 +18,14 @@ struct ApiReply {
     std::string contentType = "application/json";
     std::string body;
     std::map<std::string, std::string> headers; // beyond the content type
+    // Bytes of an open file sent as the body instead of body, read from disk
+    // as they go out.
+    struct FileSpan {
+        std::shared_ptr<const UniqueFd> file;
+        std::int64_t offset = 0;
+        std::int64_t length = 0;
+    };
+    std::optional<FileSpan> file;
 
     // The envelope with "code" 0; fields are merged in at the top level.
     static ApiReply Ok(Json::Value fields = Json::Value(Json::objectValue));

@@ -6,6 +6,7 @@
 #include <json/reader.h>
 
 #include <charconv>
+#include <limits>
 #include <memory>
 #include <strings.h>
 
@@ -93,6 +94,10 @@ std::int64_t ApiRequest::QueryInt(const std::string& name, std::int64_t fallback
     return HasQuery(name) ? QueryInt(name) : fallback;
 }
 
+std::size_t ApiRequest::ReadBody(char* out, std::size_t size) const {
+    return m_bodyStream ? m_bodyStream(out, size) : 0;
+}
+
 const Json::Value& ApiRequest::Body() const {
     if (!m_body) {
         // Strict JSON: no comments, trailing commas, duplicate keys or text after it.
@@ -144,6 +149,29 @@ std::int64_t ApiRequest::Int(const Json::Value& object, const std::string& key) 
 std::int64_t ApiRequest::Int(const Json::Value& object, const std::string& key,
                              std::int64_t fallback) {
     return Has(object, key) ? Int(object, key) : fallback;
+}
+
+namespace {
+
+int Narrow(std::int64_t value, const std::string& key) {
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) {
+        throw Mistyped(key, "a 32-bit integer");
+    }
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+int ApiRequest::QueryInt32(const std::string& name) const {
+    return Narrow(QueryInt(name), name);
+}
+
+int ApiRequest::Int32(const Json::Value& object, const std::string& key) {
+    return Narrow(Int(object, key), key);
+}
+
+int ApiRequest::Int32(const Json::Value& object, const std::string& key, int fallback) {
+    return Narrow(Int(object, key, fallback), key);
 }
 
 const Json::Value& ApiRequest::Array(const Json::Value& object, const std::string& key) {

@@ -2,7 +2,9 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,9 +33,16 @@ public:
     std::string QueryText(const std::string& name, const std::string& fallback) const;
     std::int64_t QueryInt(const std::string& name) const;
     std::int64_t QueryInt(const std::string& name, std::int64_t fallback) const;
+    // A 32-bit field; a value it cannot hold is refused, never cut down.
+    int QueryInt32(const std::string& name) const;
 
     // The body as sent, for routes that take bytes.
     const std::string& RawBody() const { return m_bodyText; }
+    // Routes that take their body as a stream read it here as it arrives:
+    // up to size bytes, 0 at the end (throws ApiError past the body limit).
+    using BodyStream = std::function<std::size_t(char* out, std::size_t size)>;
+    void SetBodyStream(BodyStream stream) { m_bodyStream = std::move(stream); }
+    std::size_t ReadBody(char* out, std::size_t size) const;
     // The body as a JSON object; parsed on first use.
     const Json::Value& Body() const;
 
@@ -45,6 +54,8 @@ public:
     static std::int64_t Int(const Json::Value& object, const std::string& key);
     static std::int64_t Int(const Json::Value& object, const std::string& key,
                             std::int64_t fallback);
+    static int Int32(const Json::Value& object, const std::string& key);
+    static int Int32(const Json::Value& object, const std::string& key, int fallback);
     // A required array; JSON null counts as an empty array, since the client
     // writes empty lists as null in several bodies.
     static const Json::Value& Array(const Json::Value& object, const std::string& key);
@@ -61,6 +72,7 @@ private:
     Params m_query;
     Headers m_headers;
     std::string m_bodyText;
+    BodyStream m_bodyStream;
     mutable std::optional<Json::Value> m_body;
 };
 

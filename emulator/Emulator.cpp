@@ -6,6 +6,7 @@
 #include "emulator/DeviceState.h"
 #include "emulator/FileArea.h"
 #include "emulator/FileRoutes.h"
+#include "emulator/FileTasks.h"
 #include "emulator/Gallery.h"
 #include "emulator/GalleryRoutes.h"
 #include "emulator/HttpsFrontend.h"
@@ -53,6 +54,8 @@ struct Emulator::Impl {
         transferRoutes.Register(router);
         taskRoutes.Register(router);
         deviceRoutes.Register(router);
+        tasks.Revive(
+            [this](const Json::Value& recipe) { return FileTasks(ServicesOf()).Planner(recipe); });
     }
 
     void Serve() {
@@ -61,6 +64,7 @@ struct Emulator::Impl {
         settings.certFile = options.certFile.empty() ? DevelopmentCertFile() : options.certFile;
         settings.keyFile = options.keyFile.empty() ? DevelopmentKeyFile() : options.keyFile;
         settings.maxBodyBytes = options.maxBodyBytes;
+        settings.headerTimeout = options.headerTimeout;
         settings.logRequests = options.logRequests;
         frontend = std::make_unique<HttpsFrontend>(settings, router, credentials,
                                                    options.capabilities, options.faults);

@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <fstream>
-#include <functional>
-#include <memory>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -22,42 +22,12 @@ namespace zeqemu {
 namespace {
 
 constexpr std::int64_t kMaxPage = 1000;
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-struct Stat {
-    bool exists = false;
-    bool isDir = false;
-    std::int64_t size = 0;
-    std::int64_t mtime = 0;
-};
-
-Stat StatOf(const fs::path& real) {
-    struct stat st {};
-    Stat out;
-    if (::lstat(real.c_str(), &st) != 0) {
-        return out;
-    }
-    out.exists = true;
-    out.isDir = S_ISDIR(st.st_mode);
-    out.size = out.isDir ? 0 : static_cast<std::int64_t>(st.st_size);
-    out.mtime = static_cast<std::int64_t>(st.st_mtime);
-    return out;
-}
-
-// Sorted, so listings and paging are stable between calls.
-std::vector<std::string> ChildNames(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 struct TreeTotals {
@@ -66,34 +36,26 @@ struct TreeTotals {
     std::int64_t files = 0;
 };
 
-TreeTotals Totals(const fs::path& root) {
+TreeTotals Totals(int parent, const std::string& name, const safefs::Info& top) {
     TreeTotals totals;
-    const auto top = StatOf(root);
     if (!top.isDir) {
         totals.bytes = top.size;
-        totals.files = top.exists ? 1 : 0;
+        totals.files = 1;
         return totals;
     }
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const auto st = StatOf(it->path());
-        if (st.isDir) {
-            ++totals.dirs;
-        } else {
-            ++totals.files;
-            totals.bytes += st.size;
-        }
+    const UniqueFd folder(::openat(parent, name.c_str(), kDirFlags));
+    if (folder.Valid()) {
+        safefs::Walk(folder.Get(),
+                     [&](int, const std::string&, const std::string&, const safefs::Info& info) {
+                         if (info.isDir) {
+                             ++totals.dirs;
+                         } else {
+                             ++totals.files;
+                             totals.bytes += info.size;
+                         }
+                     });
     }
     return totals;
-}
-
-std::string Sha256Of(const fs::path& file) {
-    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
-        return {};
-    }
-    return Sha256Prefix(fd.Get(), st.st_size);
 }
 
 std::string Lower(std::string text) {
@@ -106,8 +68,31 @@ ApiError NoSuchFile(const std::string& path) {
     return ApiError::Device(code::kNoSuchFile, "no such file or folder: " + path);
 }
 
-ApiError IoError(const std::string& what, const std::error_code& ec) {
-    return ApiError::Device(code::kIoError, what + ": " + ec.message());
+ApiError IoError(const std::string& what, int error = errno) {
+    return ApiError::Device(
+        code::kIoError, what + ": " + std::error_code(error, std::generic_category()).message());
+}
+
+ApiError LinkInTheWay(const std::string& path) {
+    return ApiError::Device(code::kBadPath, "links are not followed: " + path);
+}
+
+UniqueFd OpenRoot(const fs::path& folder) {
+    fs::create_directories(folder);
+    UniqueFd fd(::open(folder.c_str(), kDirFlags));
+    if (!fd.Valid()) {
+        throw std::runtime_error("cannot open " + folder.string());
+    }
+    return fd;
+}
+
+// Publishes a staged entry under name in to, never replacing anything there.
+bool PublishAt(int from, const std::string& staged, int to, const std::string& name) {
+    if (::renameat2(from, staged.c_str(), to, name.c_str(), RENAME_NOREPLACE) != 0) {
+        return false;
+    }
+    safefs::Sync(to);
+    return true;
 }
 
 bool MatchesFilter(const FileArea::Entry& entry, const std::string& filter) {
@@ -174,18 +159,51 @@ void CheckPage(std::int64_t offset, std::int64_t limit) {
 } // namespace
 
 FileArea::FileArea(const fs::path& dataDir)
-    : m_filesRoot(dataDir / "files"), m_usbRoot(dataDir / "usb"), m_binRoot(dataDir / "recycle"),
+    : m_user(OpenRoot(dataDir / "files" / "user")),
+      m_public(OpenRoot(dataDir / "files" / "public")), m_usb(OpenRoot(dataDir / "usb")),
+      m_binFolder(OpenRoot(dataDir / "recycle")), m_staging(OpenRoot(dataDir / "staging")),
       m_state(dataDir / "state" / "files.json") {
-    fs::create_directories(m_filesRoot / "user");
-    fs::create_directories(m_filesRoot / "public");
-    fs::create_directories(m_usbRoot);
-    fs::create_directories(m_binRoot);
     Load();
+    Recover();
+}
+
+void FileArea::Recover() {
+    std::lock_guard lock(m_mutex);
+    for (const auto& name : safefs::Children(m_staging.Get())) {
+        safefs::RemoveTree(m_staging.Get(), name);
+    }
+    for (auto it = m_bin.begin(); it != m_bin.end();) {
+        auto& stored = it->second;
+        if (safefs::InfoAt(m_binFolder.Get(), std::to_string(it->first)).exists) {
+            stored.restoringTo.clear(); // a restore that never moved anything
+            ++it;
+            continue;
+        }
+        // The entry was written before its move: the move either never
+        // happened (the entry is still at its origin) or was a restore that
+        // finished. Either way the entry's metadata goes where it is now.
+        const auto inner = stored.restoringTo.empty() ? stored.inner : stored.restoringTo;
+        GiveNodes(stored.area + ":" + inner, stored.nodes);
+        it = m_bin.erase(it);
+        m_dirty = true;
+    }
+    // Content no entry names is what a purge left behind.
+    for (const auto& name : safefs::Children(m_binFolder.Get())) {
+        const auto rid = std::strtoll(name.c_str(), nullptr, 10);
+        if (m_bin.count(rid) == 0 || std::to_string(rid) != name) {
+            safefs::RemoveTree(m_binFolder.Get(), name);
+        }
+    }
+    SaveLocked();
 }
 
 bool FileArea::IsEmpty() const {
     std::lock_guard lock(m_mutex);
-    return ChildNames(m_filesRoot / "user").empty() && m_nodes.empty();
+    return safefs::Children(m_user.Get()).empty() && m_nodes.empty();
+}
+
+int FileArea::RootOf(const std::string& area) const {
+    return area == "usb" ? m_usb.Get() : area == "public" ? m_public.Get() : m_user.Get();
 }
 
 FileArea::Location FileArea::Resolve(const std::string& category, const std::string& path) const {
@@ -194,7 +212,6 @@ FileArea::Location FileArea::Resolve(const std::string& category, const std::str
     if (VirtualPath::IsWithin(at.shown, kUsbMount)) {
         at.area = "usb";
         at.inner = at.shown == kUsbMount ? "/" : at.shown.substr(std::string(kUsbMount).size());
-        at.real = m_usbRoot;
     } else {
         if (category.empty() || category == "user") {
             at.area = "user";
@@ -204,17 +221,53 @@ FileArea::Location FileArea::Resolve(const std::string& category, const std::str
             throw ApiError::Device(code::kBadCategory, "unknown category \"" + category + "\"");
         }
         at.inner = at.shown;
-        at.real = m_filesRoot / at.area;
     }
-    for (const auto& part : VirtualPath::Components(at.inner)) {
-        at.real /= part;
-    }
+    at.parts = VirtualPath::Components(at.inner);
     return at;
+}
+
+UniqueFd FileArea::Folder(const Location& at) const {
+    try {
+        return safefs::OpenFolder(RootOf(at.area), at.parts, at.parts.size());
+    } catch (const safefs::WalkError& e) {
+        if (e.kind == safefs::WalkError::Link) {
+            throw LinkInTheWay(at.shown);
+        }
+        throw e.kind == safefs::WalkError::Missing
+            ? NoSuchFile(at.shown)
+            : ApiError::Device(code::kBadPath, "not a folder: " + at.shown);
+    }
+}
+
+UniqueFd FileArea::Parent(const Location& at) const {
+    auto parent = at;
+    parent.parts.pop_back();
+    parent.shown = VirtualPath::Parent(at.shown);
+    return Folder(parent);
+}
+
+safefs::Info FileArea::Probe(const Location& at) const {
+    if (at.IsRoot()) {
+        return safefs::InfoAt(RootOf(at.area), ".");
+    }
+    safefs::Info info;
+    try {
+        info = safefs::InfoAt(Parent(at).Get(), at.parts.back());
+    } catch (const ApiError& e) {
+        if (e.Code() == code::kBadPath) {
+            throw;
+        }
+        return {};
+    }
+    if (info.isLink) {
+        throw LinkInTheWay(at.shown);
+    }
+    return info;
 }
 
 FileArea::Location FileArea::Existing(const std::string& category, const std::string& path) const {
     auto at = Resolve(category, path);
-    if (!StatOf(at.real).exists) {
+    if (!Probe(at).exists) {
         throw NoSuchFile(at.shown);
     }
     return at;
@@ -229,8 +282,7 @@ FileArea::Node& FileArea::NodeFor(const Location& at) {
     return node;
 }
 
-FileArea::Entry FileArea::MakeEntry(const Location& at) {
-    const auto st = StatOf(at.real);
+FileArea::Entry FileArea::MakeEntry(const Location& at, const safefs::Info& info, int parent) {
     const auto& node = NodeFor(at);
     Entry entry;
     entry.id = node.id;
@@ -239,30 +291,31 @@ FileArea::Entry FileArea::MakeEntry(const Location& at) {
     entry.name = VirtualPath::Name(at.shown);
     entry.path = at.shown;
     entry.category = at.area;
-    entry.mtime = st.mtime;
-    if (st.isDir) {
-        const bool disk = at.area == "usb" && VirtualPath::Parent(at.inner) == "/";
+    entry.mtime = info.mtime;
+    if (info.isDir) {
+        const bool disk = at.area == "usb" && at.parts.size() == 1;
         entry.type = disk ? kTypeUsbDisk : kTypeFolder;
-        entry.count = static_cast<std::int64_t>(ChildNames(at.real).size());
-        if (disk) {
+        const UniqueFd folder(at.IsRoot() ? ::fcntl(parent, F_DUPFD_CLOEXEC, 0)
+                                          : ::openat(parent, at.parts.back().c_str(), kDirFlags));
+        if (folder.Valid()) {
+            entry.count = static_cast<std::int64_t>(safefs::Children(folder.Get()).size());
             struct statvfs vfs {};
-            if (::statvfs(at.real.c_str(), &vfs) == 0) {
+            if (disk && ::fstatvfs(folder.Get(), &vfs) == 0) {
                 entry.freeSize = static_cast<std::int64_t>(vfs.f_bavail * vfs.f_frsize);
             }
         }
     } else {
         entry.type = kTypeFile;
-        entry.size = st.size;
+        entry.size = info.size;
         entry.mime = MimeOf(entry.name);
     }
-    entry.version = std::to_string(st.mtime) + "-" + std::to_string(st.size);
+    entry.version = std::to_string(info.mtime) + "-" + std::to_string(info.size);
     return entry;
 }
 
-std::string FileArea::FreeName(const Location& folder, const std::string& name) const {
+std::string FileArea::FreeName(int folder, const std::string& name) const {
     const auto taken = [&](const std::string& candidate) {
-        const auto real = folder.real / candidate;
-        return StatOf(real).exists || m_reservedCopyTargets.count(real) > 0;
+        return safefs::InfoAt(folder, candidate).exists;
     };
     if (!taken(name)) {
         return name;
@@ -279,16 +332,24 @@ std::string FileArea::FreeName(const Location& folder, const std::string& name) 
     }
 }
 
+UniqueFd FileArea::NewStagingFile(std::string& name) {
+    name = "file-" + std::to_string(m_nextStage++) + "-" + std::to_string(::getpid());
+    UniqueFd fd = safefs::OpenFileAt(m_staging.Get(), name, O_RDWR | O_CREAT | O_EXCL, 0644);
+    if (!fd.Valid()) {
+        throw IoError("cannot stage a new file");
+    }
+    return fd;
+}
+
 FileArea::ListPage FileArea::List(const ListQuery& query) {
     CheckPage(query.offset, query.limit);
     std::lock_guard lock(m_mutex);
     const auto folder = Existing(query.category, query.folder);
-    if (!StatOf(folder.real).isDir) {
-        throw ApiError::Device(code::kBadPath, "not a folder: " + folder.shown);
-    }
+    const auto fd = Folder(folder);
     std::vector<Entry> entries;
-    for (const auto& name : ChildNames(folder.real)) {
-        auto entry = MakeEntry(Resolve(query.category, VirtualPath::Join(folder.shown, name)));
+    for (const auto& name : safefs::Children(fd.Get())) {
+        const auto at = Resolve(query.category, VirtualPath::Join(folder.shown, name));
+        auto entry = MakeEntry(at, safefs::InfoAt(fd.Get(), name), fd.Get());
         if (MatchesFilter(entry, query.filter)) {
             entries.push_back(std::move(entry));
         }
@@ -309,8 +370,11 @@ FileArea::ListPage FileArea::List(const ListQuery& query) {
 FileArea::Detail FileArea::GetDetail(const std::string& category, const std::string& path) {
     std::lock_guard lock(m_mutex);
     const auto at = Existing(category, path);
-    const auto entry = MakeEntry(at);
-    const auto totals = Totals(at.real);
+    const auto info = Probe(at);
+    const auto parent = at.IsRoot() ? Folder(at) : Parent(at);
+    const auto name = at.IsRoot() ? std::string(".") : at.parts.back();
+    const auto entry = MakeEntry(at, info, parent.Get());
+    const auto totals = Totals(parent.Get(), name, info);
     Detail detail;
     detail.name = entry.name;
     detail.version = entry.version;
@@ -329,19 +393,17 @@ std::int64_t FileArea::MakeDir(const std::string& category, const std::string& p
     }
     std::lock_guard lock(m_mutex);
     const auto at = Resolve(category, path);
-    if (at.inner == "/") {
+    if (at.IsRoot()) {
         throw ApiError::Device(code::kExists, "the root folder exists");
     }
-    if (!StatOf(at.real.parent_path()).isDir) {
-        throw NoSuchFile(VirtualPath::Parent(at.shown));
-    }
-    std::error_code ec;
-    if (!fs::create_directory(at.real, ec)) {
-        if (ec) {
-            throw IoError("cannot make " + at.shown, ec);
+    const auto parent = Parent(at);
+    if (::mkdirat(parent.Get(), at.parts.back().c_str(), 0755) != 0) {
+        if (errno == EEXIST) {
+            throw ApiError::Device(code::kExists, "already exists: " + at.shown);
         }
-        throw ApiError::Device(code::kExists, "already exists: " + at.shown);
+        throw IoError("cannot make " + at.shown);
     }
+    safefs::Sync(parent.Get());
     auto& node = NodeFor(at);
     node.attr = redundancy == 0 ? 1 : redundancy;
     m_dirty = true;
@@ -354,7 +416,7 @@ std::int64_t FileArea::Rename(const std::string& category, const std::string& ol
     std::lock_guard lock(m_mutex);
     const auto from = Existing(category, oldPath);
     const auto to = Resolve(category, newPath);
-    if (from.inner == "/" || to.inner == "/" || from.area != to.area) {
+    if (from.IsRoot() || to.IsRoot() || from.area != to.area) {
         throw ApiError::Device(code::kBadPath, "cannot rename " + from.shown + " to " + to.shown);
     }
     if (VirtualPath::IsWithin(to.inner, from.inner)) {
@@ -365,17 +427,16 @@ std::int64_t FileArea::Rename(const std::string& category, const std::string& ol
         throw ApiError::Device(code::kNoSuchFile,
                                "id " + std::to_string(expectedId) + " is not " + from.shown);
     }
-    if (StatOf(to.real).exists) {
+    if (Probe(to).exists) {
         throw ApiError::Device(code::kExists, "already exists: " + to.shown);
     }
-    if (!StatOf(to.real.parent_path()).isDir) {
-        throw NoSuchFile(VirtualPath::Parent(to.shown));
+    const auto fromParent = Parent(from);
+    const auto toParent = Parent(to);
+    if (!PublishAt(fromParent.Get(), from.parts.back(), toParent.Get(), to.parts.back())) {
+        throw errno == EEXIST ? ApiError::Device(code::kExists, "already exists: " + to.shown)
+                              : IoError("cannot rename " + from.shown);
     }
-    std::error_code ec;
-    fs::rename(from.real, to.real, ec);
-    if (ec) {
-        throw IoError("cannot rename " + from.shown, ec);
-    }
+    safefs::Sync(fromParent.Get());
     MoveNodes(Key(from), Key(to));
     SaveLocked();
     return id;
@@ -390,17 +451,36 @@ std::vector<FileArea::DirError> FileArea::CreateDirs(const std::string& category
     for (const auto& dir : dirs) {
         try {
             const auto at = Resolve(category, VirtualPath::Join(base.shown, dir));
-            std::error_code ec;
-            fs::create_directories(at.real, ec);
-            if (ec || !StatOf(at.real).isDir) {
-                errors.push_back({at.shown, code::kExists});
-                continue;
+            // "/mnt/usb/..." under the root names the USB area: not under the parent.
+            if (at.area != base.area || !VirtualPath::IsWithin(at.inner, base.inner)) {
+                throw ApiError::Device(code::kBadPath, "not under " + base.shown + ": " + dir);
             }
-            // Ids for every level, so the new folders list with stable ids.
-            auto walk = base.shown;
-            for (const auto& part : VirtualPath::Components(VirtualPath::Normalize("/" + dir))) {
-                walk = VirtualPath::Join(walk, part);
-                NodeFor(Resolve(category, walk));
+            auto folder = Folder(base);
+            auto walk = base;
+            bool blocked = false;
+            for (std::size_t i = base.parts.size(); i < at.parts.size() && !blocked; ++i) {
+                const auto& part = at.parts[i];
+                walk.parts.push_back(part);
+                walk.inner = VirtualPath::Join(walk.inner, part);
+                walk.shown = VirtualPath::Join(walk.shown, part);
+                if (::mkdirat(folder.Get(), part.c_str(), 0755) == 0) {
+                    safefs::Sync(folder.Get());
+                } else if (errno != EEXIST) {
+                    throw IoError("cannot make " + walk.shown);
+                }
+                UniqueFd next(::openat(folder.Get(), part.c_str(), kDirFlags));
+                if (!next.Valid()) {
+                    if (safefs::InfoAt(folder.Get(), part).isLink) {
+                        throw LinkInTheWay(walk.shown);
+                    }
+                    blocked = true; // a file is in the way
+                    break;
+                }
+                folder = std::move(next);
+                NodeFor(walk);
+            }
+            if (blocked) {
+                errors.push_back({at.shown, code::kExists});
             }
         } catch (const ApiError& e) {
             errors.push_back({dir, e.Code()});
@@ -442,31 +522,37 @@ FileArea::FlatPage FileArea::AllFiles(const std::string& category, const std::st
     CheckPage(offset, limit);
     std::lock_guard lock(m_mutex);
     const auto base = Existing(category, folder);
-    std::vector<std::string> relatives;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(base.real, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        relatives.push_back(fs::relative(it->path(), base.real).generic_string());
-    }
-    std::sort(relatives.begin(), relatives.end());
+    const auto fd = Folder(base);
+    struct Found {
+        std::string relative;
+        safefs::Info info;
+        std::string hash;
+    };
+    std::vector<Found> all;
+    safefs::Walk(fd.Get(), [&](int, const std::string&, const std::string& relative,
+                               const safefs::Info& info) {
+        all.push_back({relative, info, {}});
+    });
     FlatPage page;
     page.parentDir = VirtualPath::AsFolder(base.shown);
-    const auto total = static_cast<std::int64_t>(relatives.size());
+    const auto total = static_cast<std::int64_t>(all.size());
     const auto first = std::min(offset, total);
     const auto last = std::min(first + std::min(limit, kMaxPage), total);
     for (auto i = first; i < last; ++i) {
-        const auto& relative = relatives[static_cast<std::size_t>(i)];
-        const auto at = Resolve(category, VirtualPath::Join(base.shown, relative));
-        const auto entry = MakeEntry(at);
+        const auto& found = all[static_cast<std::size_t>(i)];
+        const auto at = Resolve(category, VirtualPath::Join(base.shown, found.relative));
+        const auto parent = Parent(at);
+        const auto entry = MakeEntry(at, found.info, parent.Get());
         FlatEntry flat;
         flat.type = entry.type;
         flat.fid = entry.id;
         flat.mtime = entry.mtime;
         flat.size = entry.size;
         flat.mime = entry.mime;
-        flat.relativePath = relative;
+        flat.relativePath = found.relative;
         if (entry.type == kTypeFile) {
-            flat.hash = Sha256Of(at.real);
+            const auto file = safefs::OpenFileAt(parent.Get(), at.parts.back(), O_RDONLY);
+            flat.hash = file.Valid() ? Sha256Prefix(file.Get(), found.info.size) : "";
         }
         page.entries.push_back(std::move(flat));
     }
@@ -479,18 +565,19 @@ FileArea::FlatPage FileArea::AllFiles(const std::string& category, const std::st
 std::vector<FileArea::UsbDisk> FileArea::UsbDisks() const {
     std::lock_guard lock(m_mutex);
     std::vector<UsbDisk> disks;
-    for (const auto& name : ChildNames(m_usbRoot)) {
-        if (!StatOf(m_usbRoot / name).isDir) {
+    for (const auto& name : safefs::Children(m_usb.Get())) {
+        const UniqueFd disk(::openat(m_usb.Get(), name.c_str(), kDirFlags));
+        if (!disk.Valid()) {
             continue;
         }
-        UsbDisk disk;
-        disk.name = name;
+        UsbDisk info;
+        info.name = name;
         struct statvfs vfs {};
-        if (::statvfs((m_usbRoot / name).c_str(), &vfs) == 0) {
-            disk.freeSize = static_cast<std::int64_t>(vfs.f_bavail * vfs.f_frsize);
-            disk.totalSize = static_cast<std::int64_t>(vfs.f_blocks * vfs.f_frsize);
+        if (::fstatvfs(disk.Get(), &vfs) == 0) {
+            info.freeSize = static_cast<std::int64_t>(vfs.f_bavail * vfs.f_frsize);
+            info.totalSize = static_cast<std::int64_t>(vfs.f_blocks * vfs.f_frsize);
         }
-        disks.push_back(disk);
+        disks.push_back(info);
     }
     return disks;
 }
@@ -499,17 +586,14 @@ FileArea::Usage FileArea::ComputeUsage() const {
     std::lock_guard lock(m_mutex);
     Usage usage;
     for (const std::string area : {"user", "public"}) {
-        const auto root = m_filesRoot / area;
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end;
-             it.increment(ec)) {
-            const auto st = StatOf(it->path());
-            if (st.isDir) {
-                continue;
+        safefs::Walk(RootOf(area), [&](int, const std::string&, const std::string& relative,
+                                       const safefs::Info& info) {
+            if (info.isDir) {
+                return;
             }
-            (area == "user" ? usage.user : usage.publicArea) += st.size;
+            (area == "user" ? usage.user : usage.publicArea) += info.size;
             // The nearest folder (or the file itself) with an attribute decides.
-            auto inner = "/" + fs::relative(it->path(), root).generic_string();
+            auto inner = "/" + relative;
             int attr = 1;
             for (;;) {
                 const auto found = m_nodes.find(area + ":" + inner);
@@ -522,8 +606,8 @@ FileArea::Usage FileArea::ComputeUsage() const {
                 }
                 inner = VirtualPath::Parent(inner);
             }
-            (attr == 2 ? usage.dual : usage.single) += st.size;
-        }
+            (attr == 2 ? usage.dual : usage.single) += info.size;
+        });
     }
     return usage;
 }
@@ -533,14 +617,23 @@ void FileArea::RequireExisting(const std::string& category, const std::string& p
     Existing(category, path);
 }
 
+void FileArea::RequireDeletable(const std::string& category, const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    if (Existing(category, path).IsRoot()) {
+        throw ApiError::Device(code::kBadPath, "cannot delete the root folder " + path);
+    }
+}
+
 void FileArea::Recycle(const std::string& category, const std::string& path) {
     std::lock_guard lock(m_mutex);
     const auto at = Existing(category, path);
-    if (at.inner == "/") {
-        throw ApiError::Device(code::kBadPath, "cannot delete the root folder");
+    if (at.IsRoot()) {
+        throw ApiError::Device(code::kBadPath, "cannot delete the root folder " + at.shown);
     }
-    const auto entry = MakeEntry(at);
-    const auto totals = Totals(at.real);
+    const auto parent = Parent(at);
+    const auto info = Probe(at);
+    const auto entry = MakeEntry(at, info, parent.Get());
+    const auto totals = Totals(parent.Get(), at.parts.back(), info);
     StoredBinEntry stored;
     stored.entry.rid = m_nextRid++;
     stored.entry.name = entry.name;
@@ -553,32 +646,42 @@ void FileArea::Recycle(const std::string& category, const std::string& path) {
     stored.entry.mime = entry.mime;
     stored.area = at.area;
     stored.inner = at.inner;
-    std::error_code ec;
-    fs::rename(at.real, m_binRoot / std::to_string(stored.entry.rid), ec);
-    if (ec) {
-        --m_nextRid;
-        throw IoError("cannot recycle " + at.shown, ec);
-    }
     stored.nodes = TakeNodes(Key(at));
-    m_bin.emplace(stored.entry.rid, std::move(stored));
+    const auto rid = stored.entry.rid;
+    m_bin.emplace(rid, std::move(stored));
     m_dirty = true;
+    // The entry is saved before the move: a crash between the two leaves an
+    // entry whose content is still at its origin, which the recovery undoes.
     SaveLocked();
+    if (!PublishAt(parent.Get(), at.parts.back(), m_binFolder.Get(), std::to_string(rid))) {
+        const auto error = errno;
+        GiveNodes(Key(at), m_bin[rid].nodes);
+        m_bin.erase(rid);
+        m_dirty = true;
+        SaveLocked();
+        throw IoError("cannot recycle " + at.shown, error);
+    }
+    safefs::Sync(parent.Get());
 }
 
 void FileArea::RemoveForever(const std::string& category, const std::string& path) {
     std::lock_guard lock(m_mutex);
     const auto at = Existing(category, path);
-    if (at.inner == "/") {
-        throw ApiError::Device(code::kBadPath, "cannot delete the root folder");
+    if (at.IsRoot()) {
+        throw ApiError::Device(code::kBadPath, "cannot delete the root folder " + at.shown);
     }
-    std::error_code ec;
-    fs::remove_all(at.real, ec);
-    if (ec) {
-        throw IoError("cannot delete " + at.shown, ec);
+    // Out of the tree in one rename, then removed at leisure: a crash leaves
+    // it in the staging folder, which the next start clears.
+    const auto parent = Parent(at);
+    const auto doomed = "gone-" + std::to_string(m_nextStage++) + "-" + std::to_string(::getpid());
+    if (!PublishAt(parent.Get(), at.parts.back(), m_staging.Get(), doomed)) {
+        throw IoError("cannot delete " + at.shown);
     }
+    safefs::Sync(parent.Get());
     TakeNodes(Key(at));
     m_dirty = true;
     SaveLocked();
+    safefs::RemoveTree(m_staging.Get(), doomed);
 }
 
 FileArea::BinPage FileArea::ListBin(const std::string& category, std::int64_t offset,
@@ -619,21 +722,45 @@ std::string FileArea::Restore(std::int64_t rid) {
     if (found == m_bin.end()) {
         throw ApiError::Device(code::kNoSuchFile, "no recycle bin entry " + std::to_string(rid));
     }
-    const auto& stored = found->second;
+    auto& stored = found->second;
     const auto category = stored.area == "usb" ? std::string() : stored.area;
-    const auto originParent = Resolve(category, VirtualPath::Parent(stored.entry.origin));
-    std::error_code ec;
-    fs::create_directories(originParent.real, ec);
-    const auto name = FreeName(originParent, stored.entry.name);
-    const auto target = Resolve(category, VirtualPath::Join(originParent.shown, name));
-    fs::rename(m_binRoot / std::to_string(rid), target.real, ec);
-    if (ec) {
-        throw IoError("cannot restore " + stored.entry.origin, ec);
+    const auto origin = Resolve(category, stored.entry.origin);
+    // The origin's folders may be gone meanwhile: made again, never through a link.
+    auto folder = UniqueFd(::fcntl(RootOf(origin.area), F_DUPFD_CLOEXEC, 0));
+    auto walk = Resolve(category, origin.area == "usb" ? kUsbMount : "/");
+    for (std::size_t i = 0; i + 1 < origin.parts.size(); ++i) {
+        const auto& part = origin.parts[i];
+        walk.parts.push_back(part);
+        walk.inner = VirtualPath::Join(walk.inner, part);
+        walk.shown = VirtualPath::Join(walk.shown, part);
+        if (::mkdirat(folder.Get(), part.c_str(), 0755) == 0) {
+            safefs::Sync(folder.Get());
+            NodeFor(walk);
+        }
+        UniqueFd next(::openat(folder.Get(), part.c_str(), kDirFlags));
+        if (!next.Valid()) {
+            throw safefs::InfoAt(folder.Get(), part).isLink
+                ? LinkInTheWay(walk.shown)
+                : ApiError::Device(code::kExists, "in the way of the restore: " + walk.shown);
+        }
+        folder = std::move(next);
     }
-    const auto key = Key(target);
-    for (const auto& [relative, node] : stored.nodes) {
-        m_nodes[key + relative] = node;
+    const auto name = FreeName(folder.Get(), stored.entry.name);
+    const auto target = Resolve(category, VirtualPath::Join(walk.shown, name));
+    // Where it goes is saved first, so a crash after the move still finds
+    // the entry's metadata a home.
+    stored.restoringTo = target.inner;
+    m_dirty = true;
+    SaveLocked();
+    if (!PublishAt(m_binFolder.Get(), std::to_string(rid), folder.Get(), name)) {
+        const auto error = errno;
+        stored.restoringTo.clear();
+        m_dirty = true;
+        SaveLocked();
+        throw IoError("cannot restore " + stored.entry.origin, error);
     }
+    safefs::Sync(m_binFolder.Get());
+    GiveNodes(Key(target), stored.nodes);
     m_bin.erase(found);
     m_dirty = true;
     SaveLocked();
@@ -646,14 +773,14 @@ void FileArea::Purge(std::int64_t rid) {
     if (found == m_bin.end()) {
         throw ApiError::Device(code::kNoSuchFile, "no recycle bin entry " + std::to_string(rid));
     }
-    std::error_code ec;
-    fs::remove_all(m_binRoot / std::to_string(rid), ec);
-    if (ec) {
-        throw IoError("cannot remove recycle bin entry " + std::to_string(rid), ec);
-    }
+    // The entry goes first: content left by a crash is named by no entry,
+    // and the recovery removes it.
     m_bin.erase(found);
     m_dirty = true;
     SaveLocked();
+    if (!safefs::RemoveTree(m_binFolder.Get(), std::to_string(rid))) {
+        throw IoError("cannot remove recycle bin entry " + std::to_string(rid));
+    }
 }
 
 std::string FileArea::BinOrigin(std::int64_t rid) {
@@ -669,53 +796,102 @@ std::vector<FileArea::CopyStep> FileArea::PlanCopy(const std::string& srcCategor
     std::lock_guard lock(m_mutex);
     const auto src = Existing(srcCategory, srcPath);
     const auto dst = Existing(dstCategory, dstFolder);
-    if (!StatOf(dst.real).isDir) {
+    if (!Probe(dst).isDir) {
         throw ApiError::Device(code::kBadPath, "not a folder: " + dst.shown);
     }
     if (src.area == dst.area && VirtualPath::IsWithin(dst.inner, src.inner)) {
         throw ApiError::Device(code::kBadPath, "cannot copy a folder into itself");
     }
-    const auto top = VirtualPath::Join(dst.shown, FreeName(dst, VirtualPath::Name(src.shown)));
-    m_reservedCopyTargets.insert(Resolve(dstCategory, top).real);
-    std::vector<CopyStep> steps;
-    const bool folder = StatOf(src.real).isDir;
-    steps.push_back({folder, srcCategory, src.shown, dstCategory, top});
-    if (folder) {
-        std::vector<std::string> relatives;
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(src.real, ec), end; !ec && it != end;
-             it.increment(ec)) {
-            relatives.push_back(fs::relative(it->path(), src.real).generic_string());
-        }
-        // Sorted, a folder comes before everything inside it.
-        std::sort(relatives.begin(), relatives.end());
-        for (const auto& relative : relatives) {
-            steps.push_back({StatOf(src.real / relative).isDir, srcCategory,
-                             VirtualPath::Join(src.shown, relative), dstCategory,
-                             VirtualPath::Join(top, relative)});
-        }
+    const auto stage = "copy-" + std::to_string(m_nextStage++) + "-" + std::to_string(::getpid());
+    const auto name = src.IsRoot() ? std::string("root") : src.parts.back();
+    CopyStep top;
+    top.makeFolder = Probe(src).isDir;
+    top.first = true;
+    top.srcCategory = srcCategory;
+    top.srcPath = src.shown;
+    top.stage = stage;
+    top.staged = name;
+    top.dstCategory = dstCategory;
+    top.dstFolder = dst.shown;
+    top.topSource = src.shown;
+    std::vector<CopyStep> steps{top};
+    if (top.makeFolder) {
+        safefs::Walk(Folder(src).Get(), [&](int, const std::string&, const std::string& relative,
+                                            const safefs::Info& info) {
+            auto step = top;
+            step.first = false;
+            step.makeFolder = info.isDir;
+            step.srcPath = VirtualPath::Join(src.shown, relative);
+            step.staged = name + "/" + relative;
+            steps.push_back(step);
+        });
     }
+    steps.back().last = true;
     return steps;
 }
 
 void FileArea::RunCopyStep(const CopyStep& step) {
     std::lock_guard lock(m_mutex);
-    const auto dst = Resolve(step.dstCategory, step.dstPath);
-    m_reservedCopyTargets.erase(dst.real);
-    std::error_code ec;
+    if (step.first && ::mkdirat(m_staging.Get(), step.stage.c_str(), 0755) != 0 &&
+        errno != EEXIST) {
+        throw IoError("cannot stage a copy");
+    }
+    const auto stagedParts = VirtualPath::Components(VirtualPath::Normalize("/" + step.staged));
+    std::vector<std::string> parts{step.stage};
+    parts.insert(parts.end(), stagedParts.begin(), stagedParts.end() - 1);
+    UniqueFd into;
+    try {
+        into = safefs::OpenFolder(m_staging.Get(), parts, parts.size());
+    } catch (const safefs::WalkError&) {
+        throw ApiError::Device(code::kIoError, "the copy's staging folder is gone");
+    }
+    const auto& leaf = stagedParts.back();
     if (step.makeFolder) {
-        fs::create_directory(dst.real, ec);
+        if (::mkdirat(into.Get(), leaf.c_str(), 0755) != 0 && errno != EEXIST) {
+            throw IoError("cannot copy " + step.srcPath);
+        }
     } else {
         const auto src = Existing(step.srcCategory, step.srcPath);
-        fs::copy_file(src.real, dst.real, fs::copy_options::none, ec);
-        if (!ec) {
-            NodeFor(dst).attr = NodeFor(src).attr;
+        const auto from = safefs::OpenFileAt(Parent(src).Get(), src.parts.back(), O_RDONLY);
+        struct stat st {};
+        if (!from.Valid() || ::fstat(from.Get(), &st) != 0) {
+            throw IoError("cannot read " + src.shown);
+        }
+        const auto to = safefs::OpenFileAt(into.Get(), leaf, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!to.Valid() || !safefs::CopyBytes(from.Get(), to.Get(), st.st_size) ||
+            ::fsync(to.Get()) != 0) {
+            throw IoError("cannot copy " + step.srcPath);
         }
     }
-    if (ec) {
-        throw IoError("cannot copy to " + dst.shown, ec);
+    if (!step.last) {
+        return;
     }
-    NodeFor(dst);
+    // Everything is staged: one rename puts the whole copy in place.
+    const auto dst = Existing(step.dstCategory, step.dstFolder);
+    const auto dstFd = Folder(dst);
+    const auto stageFd = safefs::OpenFolder(m_staging.Get(), {step.stage}, 1);
+    const auto topName = VirtualPath::Components("/" + step.staged).front();
+    std::string name;
+    do {
+        name = FreeName(dstFd.Get(),
+                        VirtualPath::Name(step.topSource == "/" ? "/root" : step.topSource));
+    } while (!PublishAt(stageFd.Get(), topName, dstFd.Get(), name) && errno == EEXIST);
+    ::unlinkat(m_staging.Get(), step.stage.c_str(), AT_REMOVEDIR);
+    const auto top = Resolve(step.dstCategory, VirtualPath::Join(dst.shown, name));
+    const auto source = Resolve(step.srcCategory, step.topSource);
+    const auto copyAttr = [&](const Location& to, const std::string& relative) {
+        const auto from = m_nodes.find(Key(source) + relative);
+        NodeFor(to).attr = from == m_nodes.end() ? 1 : from->second.attr;
+    };
+    copyAttr(top, "");
+    if (Probe(top).isDir) {
+        safefs::Walk(Folder(top).Get(), [&](int, const std::string&, const std::string& relative,
+                                            const safefs::Info&) {
+            copyAttr(Resolve(step.dstCategory, VirtualPath::Join(top.shown, relative)),
+                     "/" + relative);
+        });
+    }
+    m_dirty = true;
     SaveLocked();
 }
 
@@ -724,7 +900,7 @@ std::string FileArea::Move(const std::string& srcCategory, const std::string& sr
     std::lock_guard lock(m_mutex);
     const auto src = Existing(srcCategory, srcPath);
     const auto dstDir = Existing(dstCategory, dstFolder);
-    if (src.inner == "/" || !StatOf(dstDir.real).isDir) {
+    if (src.IsRoot() || !Probe(dstDir).isDir) {
         throw ApiError::Device(code::kBadPath, "cannot move " + src.shown + " to " + dstDir.shown);
     }
     if (src.area == dstDir.area && VirtualPath::IsWithin(dstDir.inner, src.inner)) {
@@ -733,21 +909,18 @@ std::string FileArea::Move(const std::string& srcCategory, const std::string& sr
     if (src.area == dstDir.area && VirtualPath::Parent(src.inner) == dstDir.inner) {
         return src.shown; // already there
     }
-    const auto dst =
-        Resolve(dstCategory,
-                VirtualPath::Join(dstDir.shown, FreeName(dstDir, VirtualPath::Name(src.shown))));
-    std::error_code ec;
-    fs::rename(src.real, dst.real, ec);
-    if (ec == std::errc::cross_device_link) {
-        ec.clear();
-        fs::copy(src.real, dst.real, fs::copy_options::recursive, ec);
-        if (!ec) {
-            fs::remove_all(src.real, ec);
-        }
+    const auto from = Parent(src);
+    const auto to = Folder(dstDir);
+    std::string name;
+    do {
+        name = FreeName(to.Get(), src.parts.back());
+    } while (!PublishAt(from.Get(), src.parts.back(), to.Get(), name) && errno == EEXIST);
+    if (errno != 0 && !safefs::InfoAt(to.Get(), name).exists) {
+        // One file system holds the whole data folder; anything else is an error.
+        throw IoError("cannot move " + src.shown);
     }
-    if (ec) {
-        throw IoError("cannot move " + src.shown, ec);
-    }
+    safefs::Sync(from.Get());
+    const auto dst = Resolve(dstCategory, VirtualPath::Join(dstDir.shown, name));
     MoveNodes(Key(src), Key(dst));
     SaveLocked();
     return dst.shown;
@@ -755,84 +928,135 @@ std::string FileArea::Move(const std::string& srcCategory, const std::string& sr
 
 std::string FileArea::Import(const fs::path& source, const std::string& name,
                              const std::string& dstCategory, const std::string& dstFolder) {
-    std::lock_guard lock(m_mutex);
-    const auto dstDir = Existing(dstCategory, dstFolder);
-    if (!StatOf(dstDir.real).isDir) {
-        throw ApiError::Device(code::kBadPath, "not a folder: " + dstDir.shown);
-    }
     // The name comes from the client; it must be one plain component.
     const auto clean = VirtualPath::Normalize("/" + name);
     if (VirtualPath::Parent(clean) != "/") {
         throw ApiError::Device(code::kBadPath, "bad file name \"" + name + "\"");
     }
-    const auto dst =
-        Resolve(dstCategory, VirtualPath::Join(dstDir.shown, FreeName(dstDir, clean.substr(1))));
-    std::error_code ec;
-    fs::copy_file(source, dst.real, fs::copy_options::none, ec);
-    if (ec) {
-        throw IoError("cannot copy to " + dst.shown, ec);
+    const UniqueFd from(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!from.Valid() || ::fstat(from.Get(), &st) != 0) {
+        throw IoError("cannot read the gallery file");
     }
+    std::lock_guard lock(m_mutex);
+    const auto dstDir = Existing(dstCategory, dstFolder);
+    const auto to = Folder(dstDir);
+    std::string staged;
+    const auto file = NewStagingFile(staged);
+    if (!safefs::CopyBytes(from.Get(), file.Get(), st.st_size) || ::fsync(file.Get()) != 0) {
+        safefs::RemoveTree(m_staging.Get(), staged);
+        throw IoError("cannot copy to " + dstDir.shown);
+    }
+    std::string final;
+    do {
+        final = FreeName(to.Get(), clean.substr(1));
+    } while (!PublishAt(m_staging.Get(), staged, to.Get(), final) && errno == EEXIST);
+    const auto dst = Resolve(dstCategory, VirtualPath::Join(dstDir.shown, final));
     NodeFor(dst);
     SaveLocked();
     return dst.shown;
 }
 
-fs::path FileArea::RealFile(const std::string& category, const std::string& path) {
-    std::lock_guard lock(m_mutex);
-    const auto at = Existing(category, path);
-    if (StatOf(at.real).isDir) {
-        throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
-    }
-    return at.real;
-}
-
 UniqueFd FileArea::OpenFile(const std::string& category, const std::string& path) {
     std::lock_guard lock(m_mutex);
     const auto at = Existing(category, path);
-    UniqueFd fd(::open(at.real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
-        throw IoError("cannot open " + at.shown, std::error_code(errno, std::generic_category()));
-    }
-    if (!S_ISREG(st.st_mode)) {
+    auto fd =
+        at.IsRoot() ? UniqueFd() : safefs::OpenFileAt(Parent(at).Get(), at.parts.back(), O_RDONLY);
+    if (!fd.Valid()) {
         throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
     }
     return fd;
 }
 
 std::int64_t FileArea::WriteContent(const std::string& category, const std::string& path,
-                                    std::int64_t offset, const std::string& bytes) {
-    std::lock_guard lock(m_mutex);
-    const auto at = Resolve(category, path);
-    if (at.inner == "/" || StatOf(at.real).isDir) {
-        throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
-    }
-    if (!StatOf(at.real.parent_path()).isDir) {
-        throw NoSuchFile(VirtualPath::Parent(at.shown));
-    }
-    const auto held = StatOf(at.real);
-    if (offset > 0) {
-        const std::int64_t size = held.exists ? held.size : 0;
-        if (size != offset) {
-            throw ApiError(409, code::kBadField,
-                           "the device holds " + std::to_string(size) + " bytes of " + at.shown +
-                               ", not " + std::to_string(offset));
+                                    std::int64_t offset, std::optional<std::uint64_t> length,
+                                    const Reader& read) {
+    std::string staged;
+    UniqueFd file;
+    struct stat held {};
+    {
+        std::lock_guard lock(m_mutex);
+        const auto at = Resolve(category, path);
+        const auto info = at.IsRoot() ? safefs::Info{} : Probe(at);
+        if (at.IsRoot() || info.isDir) {
+            throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
+        }
+        const auto parent = Parent(at);
+        if (offset > 0) {
+            const auto old = safefs::OpenFileAt(parent.Get(), at.parts.back(), O_RDONLY);
+            if (!old.Valid() || ::fstat(old.Get(), &held) != 0 || held.st_size != offset) {
+                throw ApiError(409, code::kBadField,
+                               "the device holds " + std::to_string(info.size) + " bytes of " +
+                                   at.shown + ", not " + std::to_string(offset));
+            }
+            file = NewStagingFile(staged);
+            if (!safefs::CopyBytes(old.Get(), file.Get(), offset)) {
+                safefs::RemoveTree(m_staging.Get(), staged);
+                throw IoError("cannot stage " + at.shown);
+            }
+        } else {
+            file = NewStagingFile(staged);
         }
     }
-    std::ofstream out(at.real, std::ios::binary | (offset > 0 ? std::ios::app : std::ios::trunc));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        throw IoError("cannot write " + at.shown, std::make_error_code(std::errc::io_error));
+    // The body arrives without the lock held: other requests go on meanwhile.
+    std::uint64_t received = 0;
+    try {
+        std::vector<char> buffer(64 * 1024);
+        while (const auto n = read(buffer.data(), buffer.size())) {
+            if (::write(file.Get(), buffer.data(), n) != static_cast<ssize_t>(n)) {
+                throw IoError("cannot write " + path);
+            }
+            received += n;
+        }
+        if (length && received != *length) {
+            throw ApiError::BadRequest(code::kBadField, "the body does not fill Content-Range");
+        }
+        if (::fsync(file.Get()) != 0) {
+            throw IoError("cannot write " + path);
+        }
+    } catch (...) {
+        std::lock_guard lock(m_mutex);
+        safefs::RemoveTree(m_staging.Get(), staged);
+        throw;
     }
-    NodeFor(at);
-    SaveLocked();
-    return offset + static_cast<std::int64_t>(bytes.size());
+    std::lock_guard lock(m_mutex);
+    try {
+        const auto at = Resolve(category, path);
+        const auto parent = Parent(at);
+        if (offset > 0) {
+            // What was appended to must still be the version the body continues.
+            struct stat now {};
+            const auto old = safefs::OpenFileAt(parent.Get(), at.parts.back(), O_RDONLY);
+            if (!old.Valid() || ::fstat(old.Get(), &now) != 0 || now.st_ino != held.st_ino ||
+                now.st_size != held.st_size || now.st_mtim.tv_nsec != held.st_mtim.tv_nsec ||
+                now.st_mtim.tv_sec != held.st_mtim.tv_sec) {
+                throw ApiError(409, code::kBadField, at.shown + " changed during the upload");
+            }
+        }
+        if (Probe(at).isDir) {
+            throw ApiError::Device(code::kBadPath, "not a file: " + at.shown);
+        }
+        if (::renameat(m_staging.Get(), staged.c_str(), parent.Get(), at.parts.back().c_str()) !=
+            0) {
+            throw IoError("cannot write " + at.shown);
+        }
+        safefs::Sync(parent.Get());
+        NodeFor(at);
+        SaveLocked();
+    } catch (...) {
+        safefs::RemoveTree(m_staging.Get(), staged);
+        throw;
+    }
+    return offset + static_cast<std::int64_t>(received);
 }
 
 void FileArea::MoveNodes(const std::string& fromKey, const std::string& toKey) {
-    for (auto& [relative, node] : TakeNodes(fromKey)) {
-        m_nodes[toKey + relative] = node;
+    GiveNodes(toKey, TakeNodes(fromKey));
+}
+
+void FileArea::GiveNodes(const std::string& key, const std::map<std::string, Node>& nodes) {
+    for (const auto& [relative, node] : nodes) {
+        m_nodes[key + relative] = node;
     }
     m_dirty = true;
 }
@@ -900,6 +1124,7 @@ void FileArea::SaveLocked() {
         item["mime"] = stored.entry.mime;
         item["area"] = stored.area;
         item["inner"] = stored.inner;
+        item["restoringTo"] = stored.restoringTo;
         auto& kept = item["nodes"] = Json::Value(Json::objectValue);
         for (const auto& [relative, node] : stored.nodes) {
             Json::Value n;
@@ -944,6 +1169,7 @@ void FileArea::Load() {
         stored.entry.mime = item["mime"].asString();
         stored.area = item["area"].asString();
         stored.inner = item["inner"].asString();
+        stored.restoringTo = item["restoringTo"].asString();
         for (const auto& relative : item["nodes"].getMemberNames()) {
             stored.nodes[relative] = readNode(item["nodes"][relative]);
         }

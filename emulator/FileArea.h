@@ -1,13 +1,15 @@
 #pragma once
 
+#include "emulator/SafeFs.h"
 #include "emulator/StateFile.h"
 #include "emulator/UniqueFd.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,10 +100,18 @@ public:
         std::string path;
         std::int64_t err = 0;
     };
-    // One unit of a copy: make a folder or copy one file.
+    // One unit of a copy: a folder or a file copied into the copy's own
+    // staging folder. The first step makes that folder; the last one puts
+    // the whole copy in place with one rename, under a name free then. A
+    // copy cut short therefore never shows, and a restart clears its staging.
     struct CopyStep {
         bool makeFolder = false;
-        std::string srcCategory, srcPath, dstCategory, dstPath;
+        bool first = false;
+        bool last = false;
+        std::string srcCategory, srcPath;
+        std::string stage;  // the copy's staging folder
+        std::string staged; // path inside the staging folder
+        std::string dstCategory, dstFolder, topSource;
     };
     struct UsbDisk {
         std::string name;
@@ -116,6 +126,10 @@ public:
         std::int64_t dual = 0;
     };
 
+    // Opens the areas and runs the start-up recovery: clears the staging
+    // folder (unfinished uploads and copies), settles recycle-bin entries
+    // whose move never happened or was finished, drops bin folders no entry
+    // names (a purge cut short).
     explicit FileArea(const std::filesystem::path& dataDir);
 
     bool IsEmpty() const;
@@ -137,6 +151,8 @@ public:
     // Checks that the path exists (throws ApiError otherwise); used to refuse
     // a task up front instead of failing it later.
     void RequireExisting(const std::string& category, const std::string& path);
+    // The same, and not a root: a root holds everything, so it is never deleted.
+    void RequireDeletable(const std::string& category, const std::string& path);
 
     // Deletion, one entry per call (a task step each).
     void Recycle(const std::string& category, const std::string& path);
@@ -151,10 +167,8 @@ public:
     // Path an entry had, for error reports; "" when unknown.
     std::string BinOrigin(std::int64_t rid);
 
-    // Copy and move. Planning picks free destination names, so a copy never
-    // overwrites; the steps then run one by one. A picked name stays reserved
-    // until the copy's first step creates it, so copies planned side by side
-    // on two workers never share one.
+    // Copy and move. A copy's name is picked when its last step puts it in
+    // place, so it never overwrites, and copies side by side never share one.
     std::vector<CopyStep> PlanCopy(const std::string& srcCategory, const std::string& srcPath,
                                    const std::string& dstCategory, const std::string& dstFolder);
     void RunCopyStep(const CopyStep& step);
@@ -165,16 +179,20 @@ public:
     // Copies a file from outside the tree (a gallery item) into dstFolder.
     std::string Import(const std::filesystem::path& source, const std::string& name,
                        const std::string& dstCategory, const std::string& dstFolder);
-    // The real file behind a path, which must be a regular file.
-    std::filesystem::path RealFile(const std::string& category, const std::string& path);
     // The file behind a path opened for reading; it must be a regular file.
     UniqueFd OpenFile(const std::string& category, const std::string& path);
 
-    // Writes bytes to a file: a new or replaced file at offset 0, else appended
-    // to one that holds exactly offset bytes, so a resumed upload can neither
-    // leave a gap nor write a part twice. Returns the file's size.
+    // Writes a file from bytes read as they arrive: a new or replaced file at
+    // offset 0, else the bytes go behind the offset bytes of a file that
+    // holds exactly that many, so a resumed upload can neither leave a gap
+    // nor write a part twice. length, when given, is what the body must
+    // hold. The new version is written beside and renamed over the old one:
+    // a body cut off (or a crash) leaves the old version whole. Returns the
+    // file's size.
+    using Reader = std::function<std::size_t(char* out, std::size_t size)>;
     std::int64_t WriteContent(const std::string& category, const std::string& path,
-                              std::int64_t offset, const std::string& bytes);
+                              std::int64_t offset, std::optional<std::uint64_t> length,
+                              const Reader& read);
 
     static std::string MimeOf(const std::string& name);
 
@@ -185,42 +203,54 @@ private:
         int visibility = 1;
     };
     struct Location {
-        std::string area;  // "user", "public" or "usb"
-        std::string inner; // canonical path inside the area
-        std::string shown; // canonical path as the client names it
-        std::filesystem::path real;
+        std::string area;               // "user", "public" or "usb"
+        std::string inner;              // canonical path inside the area
+        std::string shown;              // canonical path as the client names it
+        std::vector<std::string> parts; // components of inner
+        bool IsRoot() const { return parts.empty(); }
     };
     struct StoredBinEntry {
         BinEntry entry;
         std::string area;
         std::string inner;
+        std::string restoringTo;           // set while a restore is under way
         std::map<std::string, Node> nodes; // relative key ("" for the entry itself)
     };
 
     Location Resolve(const std::string& category, const std::string& path) const;
     Location Existing(const std::string& category, const std::string& path) const;
+    int RootOf(const std::string& area) const;
+    // The folder at, and the folder holding at; throw ApiError when a link
+    // or a missing folder is in the way.
+    UniqueFd Folder(const Location& at) const;
+    UniqueFd Parent(const Location& at) const;
+    // What at is; never follows a link, and refuses one.
+    safefs::Info Probe(const Location& at) const;
     std::string Key(const Location& at) const { return at.area + ":" + at.inner; }
     Node& NodeFor(const Location& at);
-    Entry MakeEntry(const Location& at);
-    std::string FreeName(const Location& folder, const std::string& name) const;
+    Entry MakeEntry(const Location& at, const safefs::Info& info, int parent);
+    std::string FreeName(int folder, const std::string& name) const;
+    // A staging file for a new version; removed again unless renamed away.
+    UniqueFd NewStagingFile(std::string& name);
     // Moves the metadata of a subtree from one key prefix to another.
     void MoveNodes(const std::string& fromKey, const std::string& toKey);
     std::map<std::string, Node> TakeNodes(const std::string& key);
+    void GiveNodes(const std::string& key, const std::map<std::string, Node>& nodes);
+    void Recover();
     void SaveLocked();
     void Load();
 
-    std::filesystem::path m_filesRoot;
-    std::filesystem::path m_usbRoot;
-    std::filesystem::path m_binRoot;
+    UniqueFd m_user;
+    UniqueFd m_public;
+    UniqueFd m_usb;
+    UniqueFd m_binFolder;
+    UniqueFd m_staging; // new versions and copies before they are renamed into place
     StateFile m_state;
 
     mutable std::mutex m_mutex;
     std::map<std::string, Node> m_nodes;
     std::map<std::int64_t, StoredBinEntry> m_bin;
-    // Real paths picked by PlanCopy whose first step has not run yet. One that
-    // never runs (the task cancelled first) only keeps its name from later
-    // copies until a restart.
-    std::set<std::filesystem::path> m_reservedCopyTargets;
+    std::int64_t m_nextStage = 1;
     std::int64_t m_nextId = 1;
     std::int64_t m_nextRid = 1;
     bool m_dirty = false;

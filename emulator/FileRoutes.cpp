@@ -5,6 +5,7 @@
 #include "emulator/ErrorCodes.h"
 #include "emulator/FileArea.h"
 #include "emulator/FileTasks.h"
+#include "emulator/RequestHead.h"
 #include "emulator/Sha256.h"
 #include "emulator/TaskCenter.h"
 
@@ -33,14 +34,17 @@ std::string Category(const ApiRequest& q) {
     return q.QueryText("category", "user");
 }
 
-// The folder the client names in the "Dest-File" header (cpp-httplib has
-// already undone the percent-encoding of header values).
+// The folder the client names, percent-encoded, in the "Dest-File" header.
 std::string DestFile(const ApiRequest& q) {
-    const auto folder = q.Header("Dest-File");
-    if (folder.empty()) {
+    const auto header = q.Header("Dest-File");
+    if (header.empty()) {
         throw ApiError::BadRequest(code::kMissingField, "missing header \"Dest-File\"");
     }
-    return folder;
+    const auto folder = RequestHead::Decode(header, false);
+    if (!folder) {
+        throw ApiError::BadRequest(code::kBadField, "bad percent-encoding in \"Dest-File\"");
+    }
+    return *folder;
 }
 
 // The reply of the simple file operations: code, desc, version, data.fid.
@@ -108,12 +112,17 @@ std::optional<ByteRange> ParseRange(const std::string& header) {
     return range;
 }
 
-// The offset a "Content-Range: bytes N-M/T" (T may be "*") puts the body at;
-// the body must be exactly the N..M it announces.
-std::int64_t UploadOffset(const ApiRequest& q) {
+// Where a "Content-Range: bytes N-M/T" (T may be "*") puts the body, and how
+// long the body must then be; none: a whole new file of any length.
+struct UploadRange {
+    std::int64_t offset = 0;
+    std::optional<std::uint64_t> length;
+};
+
+UploadRange RangeOfUpload(const ApiRequest& q) {
     const auto header = q.Header("Content-Range");
     if (header.empty()) {
-        return 0;
+        return {};
     }
     const auto bad = [&] {
         return ApiError::BadRequest(code::kBadField, "bad Content-Range \"" + header + "\"");
@@ -131,10 +140,8 @@ std::int64_t UploadOffset(const ApiRequest& q) {
     if (!first || !last || *last < *first) {
         throw bad();
     }
-    if (*last - *first + 1 != static_cast<std::int64_t>(q.RawBody().size())) {
-        throw bad();
-    }
-    return *first;
+    // Unsigned: "bytes 0-9223372036854775807" spans one more than int64 holds.
+    return {*first, static_cast<std::uint64_t>(*last - *first) + 1};
 }
 
 } // namespace
@@ -161,8 +168,8 @@ void FileRoutes::Register(Router& r) {
     // Read by plain downloaders, which add no client ids.
     r.Page("filesvc/content", bind(&FileRoutes::ReadContent));
     r.Page("filesvc/contentHash", bind(&FileRoutes::ContentHash));
-    r.Post("filesvc/content", bind(&FileRoutes::WriteContent));
-    r.Put("filesvc/content", bind(&FileRoutes::WriteContent));
+    r.Stream("POST", "filesvc/content", bind(&FileRoutes::WriteContent));
+    r.Stream("PUT", "filesvc/content", bind(&FileRoutes::WriteContent));
 }
 
 ApiReply FileRoutes::ListFiles(const ApiRequest& q) {
@@ -338,8 +345,8 @@ ApiReply FileRoutes::RecoverProgress(const ApiRequest& q) {
 
 ApiReply FileRoutes::MakeDir(const ApiRequest& q) {
     const auto& b = q.Body();
-    return BaseData(m_s.files.MakeDir(Category(q), Q::Text(b, "path"),
-                                      static_cast<int>(Q::Int(b, "redundancy", 0))));
+    return BaseData(
+        m_s.files.MakeDir(Category(q), Q::Text(b, "path"), Q::Int32(b, "redundancy", 0)));
 }
 
 ApiReply FileRoutes::Rename(const ApiRequest& q) {
@@ -370,13 +377,13 @@ ApiReply FileRoutes::RecycleAction(const ApiRequest& q) {
 
 ApiReply FileRoutes::Redundancy(const ApiRequest& q) {
     const auto& b = q.Body();
-    m_s.files.SetRedundancy(Category(q), TextList(b, "path"), static_cast<int>(Q::Int(b, "attr")));
+    m_s.files.SetRedundancy(Category(q), TextList(b, "path"), Q::Int32(b, "attr"));
     return BaseData(0);
 }
 
 ApiReply FileRoutes::Visibility(const ApiRequest& q) {
     const auto& b = q.Body();
-    m_s.files.SetVisibility(Category(q), Q::Text(b, "path"), static_cast<int>(Q::Int(b, "attr")));
+    m_s.files.SetVisibility(Category(q), Q::Text(b, "path"), Q::Int32(b, "attr"));
     return BaseData(0);
 }
 
@@ -489,23 +496,6 @@ FileVersion VersionOf(int fd) {
     return version;
 }
 
-std::string ReadBytes(int fd, std::int64_t offset, std::int64_t length, const std::string& path) {
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto got = ::pread(fd, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            throw ApiError(500, code::kIoError, "cannot read " + path);
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return bytes;
-}
-
 } // namespace
 
 ApiReply FileRoutes::ReadContent(const ApiRequest& q) {
@@ -517,8 +507,9 @@ ApiReply FileRoutes::WriteContent(const ApiRequest& q) {
 }
 
 ApiReply FileRoutes::Read(const ApiRequest& q) {
-    const auto file = m_s.files.OpenFile(Category(q), q.QueryText("path"));
-    const auto version = VersionOf(file.Get());
+    const std::shared_ptr<const UniqueFd> file =
+        std::make_shared<UniqueFd>(m_s.files.OpenFile(Category(q), q.QueryText("path")));
+    const auto version = VersionOf(file->Get());
     ApiReply reply;
     reply.contentType = "application/octet-stream";
     reply.headers["Accept-Ranges"] = "bytes";
@@ -529,7 +520,7 @@ ApiReply FileRoutes::Read(const ApiRequest& q) {
     // A range of another version would splice two files together: the client
     // gets the whole current one instead.
     if (header.empty() || !version.Matches(q.Header("If-Range"))) {
-        reply.body = ReadBytes(file.Get(), 0, size, q.QueryText("path"));
+        reply.file = ApiReply::FileSpan{file, 0, size};
         return reply;
     }
     const auto range = ParseRange(header);
@@ -544,7 +535,7 @@ ApiReply FileRoutes::Read(const ApiRequest& q) {
     reply.status = 206;
     reply.headers["Content-Range"] = "bytes " + std::to_string(range->first) + "-" +
                                      std::to_string(last) + "/" + std::to_string(size);
-    reply.body = ReadBytes(file.Get(), range->first, last - range->first + 1, q.QueryText("path"));
+    reply.file = ApiReply::FileSpan{file, range->first, last - range->first + 1};
     return reply;
 }
 
@@ -574,8 +565,10 @@ ApiReply FileRoutes::ContentHash(const ApiRequest& q) {
 }
 
 ApiReply FileRoutes::Write(const ApiRequest& q) {
-    const auto offset = UploadOffset(q);
-    const auto size = m_s.files.WriteContent(Category(q), q.QueryText("path"), offset, q.RawBody());
+    const auto range = RangeOfUpload(q);
+    const auto size =
+        m_s.files.WriteContent(Category(q), q.QueryText("path"), range.offset, range.length,
+                               [&q](char* out, std::size_t n) { return q.ReadBody(out, n); });
     Json::Value out;
     out["data"]["size"] = J(size);
     return ApiReply::Ok(out);

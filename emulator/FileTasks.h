@@ -1,6 +1,9 @@
 #pragma once
 
 #include "emulator/Services.h"
+#include "emulator/TaskCenter.h"
+
+#include <json/value.h>
 
 #include <cstdint>
 #include <string>
@@ -32,6 +35,14 @@ public:
     std::int64_t BinAction(const std::string& action, const std::vector<std::int64_t>& ids,
                            const std::string& category);
     std::int64_t StartBatch(const Batch& batch);
+    // Copies or moves sources into the folder dPath, one task.
+    static Json::Value CopyRecipe(bool move, const std::string& sCategory,
+                                  const std::vector<std::string>& sources,
+                                  const std::string& dCategory, const std::string& dPath);
+
+    // The planner a recipe describes (also for a task saved before a restart);
+    // empty for a recipe of no file task.
+    TaskPlan::Planner Planner(const Json::Value& recipe) const;
 
 private:
     std::int64_t Paths(int taskType, const std::string& category,

@@ -5,10 +5,12 @@
 #include "emulator/FileArea.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -49,11 +51,6 @@ std::string Fingerprint(const std::string& bytes) {
         text += kDigits[(h >> shift) & 0xf];
     }
     return text;
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 ApiError NoAlbum(std::int64_t albumId, int type) {
@@ -119,8 +116,7 @@ std::int64_t Gallery::AddItem(const NewItem& meta, const std::string& bytes,
     return item.fileId;
 }
 
-std::int64_t Gallery::ImportItem(const fs::path& source, const std::string& name,
-                                 const std::string& deviceId) {
+std::int64_t Gallery::ImportItem(int file, const std::string& name, const std::string& deviceId) {
     NewItem meta;
     meta.name = name;
     meta.mimeType = FileArea::MimeOf(name);
@@ -128,7 +124,23 @@ std::int64_t Gallery::ImportItem(const fs::path& source, const std::string& name
     if (meta.mimeType.rfind("image/", 0) != 0 && meta.mediaType != kVideo) {
         throw ApiError::Device(code::kNoSuchGalleryFile, name + " is not a photo or a video");
     }
-    return AddItem(meta, ReadAll(source), deviceId);
+    std::string bytes;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const auto got = ::pread(file, buffer, sizeof buffer, at);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw ApiError::Device(code::kIoError, "cannot read " + name);
+        }
+        if (got == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        at += got;
+    }
+    return AddItem(meta, bytes, deviceId);
 }
 
 fs::path Gallery::MediaFile(std::int64_t fileId, std::string& name) const {

@@ -59,8 +59,8 @@ public:
     // Media.
     std::int64_t AddItem(const NewItem& item, const std::string& bytes,
                          const std::string& deviceId);
-    std::int64_t ImportItem(const std::filesystem::path& source, const std::string& name,
-                            const std::string& deviceId);
+    // The bytes of an open file (of the file area) as a new item.
+    std::int64_t ImportItem(int file, const std::string& name, const std::string& deviceId);
     // The media file and name of a live item; throws ApiError for unknown ids.
     std::filesystem::path MediaFile(std::int64_t fileId, std::string& name) const;
     bool HasLiveItem(std::int64_t fileId) const;

@@ -69,7 +69,7 @@ Json::Value IdObjects(const std::vector<std::int64_t>& ids, const char* key) {
 }
 
 int AlbumType(const Json::Value& body) {
-    return static_cast<int>(Q::Int(body, "albumType"));
+    return Q::Int32(body, "albumType");
 }
 
 } // namespace
@@ -126,7 +126,7 @@ ApiReply GalleryRoutes::AllAlbums(const ApiRequest& q) {
 
 ApiReply GalleryRoutes::AlbumsByType(const ApiRequest& q) {
     std::int64_t preId = 0;
-    auto list = m_s.gallery.AlbumsOfType(static_cast<int>(q.QueryInt("albumType")), preId);
+    auto list = m_s.gallery.AlbumsOfType(q.QueryInt32("albumType"), preId);
     Json::Value out;
     out["num"] = static_cast<Json::Int>(list.size());
     out["lastAlbumId"] = list.empty() ? Json::Value(0) : list[list.size() - 1]["albumId"];
@@ -136,9 +136,8 @@ ApiReply GalleryRoutes::AlbumsByType(const ApiRequest& q) {
 }
 
 ApiReply GalleryRoutes::AlbumFiles(const ApiRequest& q) {
-    const auto page =
-        m_s.gallery.AlbumFiles(q.QueryInt("albumId"), static_cast<int>(q.QueryInt("albumType")),
-                               q.QueryInt("lastRowId", 0), PageSize(q, "num", 500));
+    const auto page = m_s.gallery.AlbumFiles(q.QueryInt("albumId"), q.QueryInt32("albumType"),
+                                             q.QueryInt("lastRowId", 0), PageSize(q, "num", 500));
     Json::Value out;
     out["num"] = static_cast<Json::Int>(page.items.size());
     out["data"] = page.items;
@@ -157,16 +156,14 @@ ApiReply GalleryRoutes::AlbumChanges(const ApiRequest& q) {
 
 ApiReply GalleryRoutes::AlbumSettings(const ApiRequest& q) {
     Json::Value out;
-    out["data"] =
-        m_s.gallery.AlbumModel(q.QueryInt("albumId"), static_cast<int>(q.QueryInt("albumType")));
+    out["data"] = m_s.gallery.AlbumModel(q.QueryInt("albumId"), q.QueryInt32("albumType"));
     return ApiReply::Ok(out);
 }
 
 ApiReply GalleryRoutes::MembersOfType(const ApiRequest& q) {
     std::int64_t preId = 0;
-    const auto page =
-        m_s.gallery.MembersOfType(static_cast<int>(q.QueryInt("albumType")),
-                                  q.QueryInt("lastRowId", 0), PageSize(q, "num", 500), preId);
+    const auto page = m_s.gallery.MembersOfType(
+        q.QueryInt32("albumType"), q.QueryInt("lastRowId", 0), PageSize(q, "num", 500), preId);
     Json::Value out;
     out["data"] = page.items;
     out["lastRowId"] = J(page.lastRowId);
@@ -176,8 +173,8 @@ ApiReply GalleryRoutes::MembersOfType(const ApiRequest& q) {
 }
 
 ApiReply GalleryRoutes::MemberChanges(const ApiRequest& q) {
-    const auto page = m_s.gallery.MemberChanges(
-        q.QueryInt("preId"), static_cast<int>(q.QueryInt("albumType")), PageSize(q, "num", 100));
+    const auto page = m_s.gallery.MemberChanges(q.QueryInt("preId"), q.QueryInt32("albumType"),
+                                                PageSize(q, "num", 100));
     Json::Value out;
     out["data"] = page.items;
     out["lastId"] = J(page.lastRowId);
@@ -190,7 +187,7 @@ ApiReply GalleryRoutes::AddAlbum(const ApiRequest& q) {
     const bool hasAttr = b.isMember("albumAttr");
     if (hasAttr) {
         const auto& a = Q::Object(b, "albumAttr");
-        attr.gender = static_cast<int>(Q::Int(a, "gender", 0));
+        attr.gender = Q::Int32(a, "gender", 0);
         attr.birth = Q::Text(a, "birth", "");
     }
     const auto id =
@@ -222,8 +219,7 @@ ApiReply GalleryRoutes::ChangeAlbumSettings(const ApiRequest& q) {
     }
     if (b.isMember("albumAttr")) {
         const auto& a = Q::Object(b, "albumAttr");
-        attr =
-            Gallery::AlbumAttr{static_cast<int>(Q::Int(a, "gender", 0)), Q::Text(a, "birth", "")};
+        attr = Gallery::AlbumAttr{Q::Int32(a, "gender", 0), Q::Text(a, "birth", "")};
     }
     const bool share = Q::Int(b, "toShareAlbum", 0) == 1;
     Q::Int(b, "modifyTime", 0);
@@ -355,8 +351,7 @@ ApiReply GalleryRoutes::MergeFaceAlbums(const ApiRequest& q) {
 
 ApiReply GalleryRoutes::HideAlbums(const ApiRequest& q) {
     const auto& b = q.Body();
-    m_s.gallery.SetHidden(IntList(b, "albumIdMembs"), AlbumType(b),
-                          static_cast<int>(Q::Int(b, "hiddenStatus")));
+    m_s.gallery.SetHidden(IntList(b, "albumIdMembs"), AlbumType(b), Q::Int32(b, "hiddenStatus"));
     return ApiReply::Ok();
 }
 

@@ -24,6 +24,15 @@ void Router::Page(const std::string& path, Handler handler) {
     Add("GET", path, Route{std::move(handler), 0, false});
 }
 
+void Router::Stream(const std::string& method, const std::string& path, Handler handler) {
+    Add(method, path, Route{std::move(handler), 0, false, true});
+}
+
+bool Router::StreamsBody(const std::string& method, const std::string& path) const {
+    const auto found = m_routes.find({method, path});
+    return found != m_routes.end() && found->second.streamsBody;
+}
+
 void Router::Add(const std::string& method, const std::string& path, Route route) {
     const auto [it, added] = m_routes.emplace(std::make_pair(method, path), std::move(route));
     if (!added) {

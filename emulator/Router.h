@@ -24,6 +24,9 @@ public:
     void Put(const std::string& path, Handler handler, int capability = 0);
     // A plain page (no client ids), fetched by a generic downloader.
     void Page(const std::string& path, Handler handler);
+    // A route that reads its body itself, as it arrives (ApiRequest::ReadBody).
+    void Stream(const std::string& method, const std::string& path, Handler handler);
+    bool StreamsBody(const std::string& method, const std::string& path) const;
 
     // Never throws: refusals and internal failures become JSON error replies.
     ApiReply Dispatch(const ApiRequest& request, const Capabilities& caps) const;
@@ -33,6 +36,7 @@ private:
         Handler handler;
         int capability = 0;
         bool clientIds = false;
+        bool streamsBody = false;
     };
     void Add(const std::string& method, const std::string& path, Route route);
 

@@ -87,6 +87,16 @@ void TaskCenter::Stop() {
     }
 }
 
+void TaskCenter::Revive(const std::function<TaskPlan::Planner(const Json::Value&)>& make) {
+    std::lock_guard lock(m_mutex);
+    for (auto& [id, task] : m_tasks) {
+        if (!task->retryable && !task->plan.recipe.isNull()) {
+            task->plan.planner = make(task->plan.recipe);
+            task->retryable = static_cast<bool>(task->plan.planner);
+        }
+    }
+}
+
 int TaskCenter::StatusNumber(State state) {
     switch (state) {
     case State::Waiting:
@@ -384,6 +394,7 @@ void TaskCenter::SaveLocked() {
     for (const auto& [id, task] : m_tasks) {
         auto record = RecordLocked(*task);
         record["family"] = static_cast<int>(task->snap.family);
+        record["recipe"] = task->plan.recipe;
         list.append(record);
     }
     m_state.Save(doc);
@@ -414,6 +425,7 @@ void TaskCenter::Load() {
         task->plan.originObjectName = v["originObjectName"].asString();
         task->plan.destination = v["destination"].asString();
         task->plan.objectType = v["objectType"].asInt();
+        task->plan.recipe = v["recipe"];
         task->retryable = false;
         const auto& detail = v["errorInfo"]["detail"];
         if (detail.isArray() && !detail.empty()) {

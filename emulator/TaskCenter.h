@@ -39,7 +39,11 @@ struct TaskPlan {
     std::int64_t subTaskId = 0;
     // Called on a worker when the task starts (and again on retry), so the
     // steps see the data as it is then, not as it was when it was queued.
-    std::function<std::vector<TaskStep>()> planner;
+    using Planner = std::function<std::vector<TaskStep>()>;
+    Planner planner;
+    // What the planner is made from, saved with the record, so a task cut
+    // short by a restart can be retried (null: not retryable after one).
+    Json::Value recipe;
 };
 
 // The device's background tasks: a record per task, a few worker threads that
@@ -80,6 +84,9 @@ public:
 
     // Stops the workers after their current step; idempotent.
     void Stop();
+    // Gives the tasks loaded from disk their planners back from their
+    // recipes; a task whose recipe gives none stays not retryable.
+    void Revive(const std::function<TaskPlan::Planner(const Json::Value& recipe)>& make);
 
     std::int64_t Submit(TaskPlan plan);
     Json::Value List(const Filter& filter) const;

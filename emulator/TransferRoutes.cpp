@@ -3,6 +3,7 @@
 #include "emulator/ApiError.h"
 #include "emulator/ErrorCodes.h"
 #include "emulator/FileArea.h"
+#include "emulator/FileTasks.h"
 #include "emulator/Gallery.h"
 #include "emulator/TaskCenter.h"
 
@@ -87,29 +88,8 @@ ApiReply TransferRoutes::CopyOrMove(const ApiRequest& q, bool move) {
             plan.transId = Q::Text(t, "transId", "");
             plan.subTaskId = Q::Int(t, "subTaskId", 0);
         }
-        auto& files = m_s.files;
-        if (move) {
-            plan.planner = [&files, sources, sCategory, dCategory, dPath] {
-                std::vector<TaskStep> steps;
-                for (const auto& source : sources) {
-                    steps.push_back({source, "", [&files, source, sCategory, dCategory, dPath] {
-                                         files.Move(sCategory, source, dCategory, dPath);
-                                     }});
-                }
-                return steps;
-            };
-        } else {
-            plan.planner = [&files, sources, sCategory, dCategory, dPath] {
-                std::vector<TaskStep> steps;
-                for (const auto& source : sources) {
-                    for (const auto& step : files.PlanCopy(sCategory, source, dCategory, dPath)) {
-                        steps.push_back(
-                            {step.srcPath, "", [&files, step] { files.RunCopyStep(step); }});
-                    }
-                }
-                return steps;
-            };
-        }
+        plan.recipe = FileTasks::CopyRecipe(move, sCategory, sources, dCategory, dPath);
+        plan.planner = FileTasks(m_s).Planner(plan.recipe);
         plans.push_back(std::move(plan));
     }
     Json::Value list(Json::arrayValue);
@@ -152,7 +132,7 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
     }
     std::vector<Target> targets;
     for (const auto& d : destDirs) {
-        targets.push_back({Q::Int(d, "albumId", 0), static_cast<int>(Q::Int(d, "albumType", 0)),
+        targets.push_back({Q::Int(d, "albumId", 0), Q::Int32(d, "albumType", 0),
                            Q::Text(d, "path", ""), Q::Text(d, "category", "")});
     }
 
@@ -169,7 +149,7 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
     } else if (IsFile(srcService) && IsGallery(destService)) {
         type = kTypeFileToGallery;
         for (const auto& s : sources) {
-            m_s.files.RealFile(s.category, s.path);
+            m_s.files.OpenFile(s.category, s.path);
         }
     } else if (IsGallery(srcService) && IsGallery(destService)) {
         type = kTypeGalleryToAlbum;
@@ -206,9 +186,9 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
                              const auto media = gallery.MediaFile(s.fid, name);
                              files.Import(media, name, t.category, t.path);
                          } else if (type == kTypeFileToGallery) {
-                             const auto real = files.RealFile(s.category, s.path);
-                             const auto id =
-                                 gallery.ImportItem(real, real.filename().string(), deviceId);
+                             const auto file = files.OpenFile(s.category, s.path);
+                             const auto id = gallery.ImportItem(
+                                 file.Get(), s.path.substr(s.path.rfind('/') + 1), deviceId);
                              if (t.albumId > 0) {
                                  gallery.AddMember(t.albumId, id, 0);
                              }

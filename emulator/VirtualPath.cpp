@@ -13,7 +13,53 @@ ApiError BadPath(const std::string& text, const char* why) {
 
 } // namespace
 
+namespace {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsUtf8(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned c = *p;
+        int extra = 0;
+        unsigned min = 0;
+        unsigned code = 0;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        } else if ((c & 0xe0) == 0xc0) {
+            extra = 1, min = 0x80, code = c & 0x1f;
+        } else if ((c & 0xf0) == 0xe0) {
+            extra = 2, min = 0x800, code = c & 0x0f;
+        } else if ((c & 0xf8) == 0xf0) {
+            extra = 3, min = 0x10000, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra) {
+            return false;
+        }
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xc0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (p[i] & 0x3f);
+        }
+        if (code < min || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            return false;
+        }
+        p += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 std::string VirtualPath::Normalize(const std::string& text) {
+    // A name that is not UTF-8 could never be asked for again by its listed name.
+    if (!IsUtf8(text)) {
+        throw ApiError::BadRequest(code::kBadPath, "path is not UTF-8");
+    }
     if (text.empty() || text.front() != '/') {
         throw BadPath(text, "must start with /");
     }

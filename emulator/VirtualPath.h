@@ -11,7 +11,7 @@ namespace zeqemu {
 class VirtualPath {
 public:
     // Throws ApiError (bad path) for relative paths, "." or "..", NUL bytes
-    // and backslashes.
+    // and backslashes, with HTTP 400 for text that is not UTF-8.
     static std::string Normalize(const std::string& text);
     // Joins a canonical folder and a single name or relative path.
     static std::string Join(const std::string& folder, const std::string& relative);

@@ -47,6 +47,17 @@ bool ReadDottedNumber(std::string_view text, std::size_t& pos, std::uint32_t& va
 
 } // namespace
 
+std::wstring ExecutableDirectory() {
+    const std::string path = ExecutablePath();
+    const std::size_t slash = path.rfind('/');
+    std::wstring directory;
+    if (slash == std::string::npos ||
+        !Utf8ToWide(std::string_view(path).substr(0, slash + 1), directory)) {
+        return {};
+    }
+    return directory;
+}
+
 std::string ExecutablePath() {
     std::vector<char> buffer(256);
     while (buffer.size() <= kMaxExecutablePath) {

@@ -13,6 +13,10 @@ namespace platform {
 // normally UTF-8); empty on failure.
 HTTPLIB_API std::string ExecutablePath();
 
+// The folder of the running executable with its closing separator, in wide
+// text; empty when the path is unknown or not UTF-8.
+HTTPLIB_API std::wstring ExecutableDirectory();
+
 // Fills buf from the kernel's cryptographic random source; false unless every
 // byte was filled.
 HTTPLIB_API bool SecureRandom(void* buf, std::size_t len);

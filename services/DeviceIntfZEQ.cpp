@@ -5,8 +5,8 @@
 #include "core/JsonUtil.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/Scribo.h"
-#include "platform/VexaBasicHttpLibStrategy.h"
-#include "platform/VexaCurlHttpLibContext.h"
+#include "host/VexaBasicHttpLibStrategy.h"
+#include "host/VexaCurlHttpLibContext.h"
 
 #include <algorithm>
 

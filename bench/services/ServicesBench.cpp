@@ -5,7 +5,7 @@
 #include "PhotoTablePage.h"
 #include "ReplyStepAccess.h"
 
-#include "core/ClientConstants.h"
+#include "platform/ClientConstants.h"
 #include "core/HttpReqZEQ.h"
 #include "core/ObjectToJson.h"
 #include "platform/GlobalParamWrapper.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "context/ClientUtils.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
@@ -18,10 +17,10 @@ inline std::wstring NormaliseCaPath(const std::wstring& path) {
     return std::filesystem::path(copy).lexically_normal().wstring();
 }
 
-// libcurl takes file names in the system code page.
+// libcurl takes file names in the system code page, which is UTF-8 here.
 inline std::string ToSystemPath(const std::wstring& path) {
     std::string out;
-    if (!UnicodeToMultiByte(path, out, platform::kCodePageAnsi)) {
+    if (!platform::WideToUtf8(path, out)) {
         return {};
     }
     return out;

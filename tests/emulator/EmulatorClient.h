@@ -28,6 +28,8 @@ struct Answer {
 class EmulatorClient {
 public:
     explicit EmulatorClient(const zeqemu::Emulator& emulator);
+    EmulatorClient(int port, std::string cookieId, std::string token)
+        : m_port(port), m_cookieId(std::move(cookieId)), m_token(std::move(token)) {}
 
     Answer Get(const std::string& path, std::map<std::string, std::string> query = {},
                const std::map<std::string, std::string>& headers = {}) const;

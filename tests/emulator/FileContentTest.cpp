@@ -2,14 +2,17 @@
 // and appending writes for resumed uploads, checked against the disk.
 
 #include "EmulatorFixture.h"
+#include "RawTlsClient.h"
 
 #include "emulator/ErrorCodes.h"
 
 #include <openssl/evp.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <unistd.h>
 
 namespace emutest {
 namespace {
@@ -150,6 +153,92 @@ TEST_F(FileContentTest, ContentHashCoversAPrefix) {
     EXPECT_EQ(Hash("/Up/none.bin", "0").status, 404);
 }
 
+// A line of /proc/self/status ("VmRSS", "VmHWM") in bytes.
+std::int64_t StatusBytes(const std::string& key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(key + ":", 0) == 0) {
+            return std::stoll(line.substr(key.size() + 1)) * 1024;
+        }
+    }
+    return -1;
+}
+
+// How far the process's peak memory rose above where it stood while run ran.
+template <typename F> std::int64_t PeakGrowth(F&& run) {
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak restarts from here
+    const auto before = StatusBytes("VmRSS");
+    run();
+    return StatusBytes("VmHWM") - before;
+}
+
+TEST_F(FileContentTest, LargeFilesStreamThroughBoundedMemory) {
+    constexpr std::int64_t kGiB = 1024 * 1024 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's quarantine keeps freed blocks (TLS records among
+    // them) resident for a while: its peak says less about buffering.
+    constexpr std::int64_t kBound = 64 * 1024 * 1024;
+#else
+    constexpr std::int64_t kBound = 16 * 1024 * 1024;
+#endif
+    auto options = TestOptions(m_dir.Path(), false);
+    options.maxBodyBytes = 512 * 1024 * 1024;
+    m_client.reset();
+    m_emulator.reset();
+    Start(options);
+    fs::create_directories(Real("Big"));
+    {
+        const int fd = ::open(Real("Big/sparse.bin").c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_EQ(::ftruncate(fd, kGiB), 0);
+        ::close(fd);
+    }
+    const auto head = [](const std::string& line, const std::string& headers) {
+        return line +
+               " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: ID=test-cookie\r\n"
+               "Token: test-token\r\n" +
+               headers + "\r\n";
+    };
+    struct RangeCase {
+        std::string range;
+        std::int64_t bytes;
+    };
+    const std::vector<RangeCase> ranges = {{"bytes=0-0", 1},
+                                           {"bytes=536870912-537919487", 1024 * 1024},
+                                           {"bytes=1073741823-", 1},
+                                           {"", kGiB}};
+    for (const auto& c : ranges) {
+        const auto growth = PeakGrowth([&] {
+            RawTlsClient client(m_emulator->Port(), std::chrono::seconds(30));
+            ASSERT_TRUE(client.Send(head("GET /filesvc/content?path=/Big/sparse.bin",
+                                         c.range.empty() ? "" : "Range: " + c.range + "\r\n")));
+            const auto reply = client.ReadReply(std::chrono::minutes(5), 0);
+            ASSERT_TRUE(reply.has_value());
+            EXPECT_EQ(reply->status, c.range.empty() ? 200 : 206);
+            EXPECT_EQ(static_cast<std::int64_t>(reply->bodyBytes), c.bytes);
+        });
+        EXPECT_LT(growth, kBound) << "reading " << (c.range.empty() ? "all" : c.range);
+    }
+
+    // An upload goes to disk as it arrives.
+    constexpr std::int64_t kUpload = 128 * 1024 * 1024;
+    const auto growth = PeakGrowth([&] {
+        RawTlsClient client(m_emulator->Port(), std::chrono::seconds(30));
+        ASSERT_TRUE(client.Send(
+            head("PUT /filesvc/content?path=/Big/up.bin", "Transfer-Encoding: chunked\r\n")));
+        const std::string chunk = "40000\r\n" + std::string(0x40000, 'u') + "\r\n";
+        for (std::int64_t sent = 0; sent < kUpload; sent += 0x40000) {
+            ASSERT_TRUE(client.Send(chunk));
+        }
+        ASSERT_TRUE(client.Send("0\r\n\r\n"));
+        const auto reply = client.ReadReply(std::chrono::minutes(5));
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, 200) << reply->body;
+    });
+    EXPECT_LT(growth, kBound) << "uploading";
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(Real("Big/up.bin"))), kUpload);
+}
+
 TEST_F(FileContentTest, ReadRefusals) {
     fs::create_directories(Real("Docs"));
     // Plain downloaders see the refusal in the status, not only in the envelope.
@@ -199,6 +288,9 @@ TEST_F(FileContentTest, WriteRefusalsLeaveTheFileAlone) {
     // The announced range must match the body.
     EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 5-9/10").status, 400);
     EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "items 5-7/8").status, 400);
+    // One past what int64 holds: refused, not overflowed.
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 0-9223372036854775807/*").status, 400);
+    EXPECT_EQ(Write("POST", "/Up/f.bin", "xyz", "bytes 5-9223372036854775808/*").status, 400);
     EXPECT_EQ(OnDisk("Up/f.bin"), "12345");
 
     const auto folder = Write("POST", "/Up", "x");

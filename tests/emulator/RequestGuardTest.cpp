@@ -2,11 +2,18 @@
 // routing, capability gating, body parsing and size, field validation.
 
 #include "EmulatorFixture.h"
+#include "RawTlsClient.h"
 
 #include "emulator/ErrorCodes.h"
 
+#include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
 
 namespace emutest {
 namespace {
@@ -102,6 +109,151 @@ TEST_F(RequestGuardTest, OversizeBodiesAreRefusedBeforeTheHandler) {
     EXPECT_EQ(answer.Code(), code::kTooLarge);
     const auto albums = m_client->Get("gallery/getAlbumList", {{"albumType", "1"}});
     EXPECT_EQ(albums.json["albumlist"].size(), 0u);
+}
+
+constexpr std::chrono::seconds kReplyBound{10};
+
+// A request head as a raw client sends it; the credentials are the test's
+// unless a token is given.
+std::string Head(const std::string& requestLine, const std::string& headers,
+                 const std::string& token = "test-token") {
+    return requestLine +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: ID=test-cookie\r\nToken: " + token + "\r\n" +
+           headers + "\r\n";
+}
+
+std::string Chunk(const std::string& bytes) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
+    return size + bytes + "\r\n";
+}
+
+struct BodyCase {
+    const char* name;
+    std::string head;
+    int status;
+    std::size_t bodyBytes; // sent after the head, as 64 KiB chunks; none when 0
+};
+
+class BodyLimitTest : public RequestGuardTest, public ::testing::WithParamInterface<BodyCase> {};
+
+// The answer must come before the body ends (it never does here): a refusal
+// that waited for the whole body would let anyone fill the device's memory.
+TEST_P(BodyLimitTest, RefusedBeforeTheBodyEnds) {
+    const auto& c = GetParam();
+    RawTlsClient client(m_emulator->Port(), kReplyBound);
+    ASSERT_TRUE(client.Ok());
+    ASSERT_TRUE(client.Send(c.head));
+    const std::string chunk(64 * 1024, 'a');
+    for (std::size_t sent = 0; sent < c.bodyBytes; sent += chunk.size()) {
+        if (!client.Send(Chunk(chunk))) {
+            break; // refused and closed while sending: the reply is already waiting
+        }
+    }
+    const auto reply = client.ReadReply(kReplyBound);
+    ASSERT_TRUE(reply.has_value()) << "no answer while the body was still open";
+    EXPECT_EQ(reply->status, c.status) << reply->head;
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "files" / "user" / "big.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, BodyLimitTest,
+    ::testing::Values(
+        BodyCase{
+            "UnauthenticatedHugeLength",
+            Head("PUT /filesvc/content?path=/big.bin", "Content-Length: 629145600\r\n", "wrong"),
+            401, 0},
+        BodyCase{
+            "UnauthenticatedChunked",
+            Head("PUT /filesvc/content?path=/big.bin", "Transfer-Encoding: chunked\r\n", "wrong"),
+            401, 0},
+        BodyCase{"UnauthenticatedJson",
+                 Head("POST /gallery/addAlbum", "Content-Length: 100000\r\n", "wrong"), 401, 0},
+        BodyCase{"UploadLengthOverTheLimit",
+                 Head("PUT /filesvc/content?path=/big.bin", "Content-Length: 2097152\r\n"), 413, 0},
+        BodyCase{"ChunkedUploadOverTheLimit",
+                 Head("PUT /filesvc/content?path=/big.bin", "Transfer-Encoding: chunked\r\n"), 413,
+                 1536 * 1024},
+        BodyCase{"ChunkedJsonOverTheLimit",
+                 Head("POST /gallery/addAlbum", "Transfer-Encoding: chunked\r\n"), 413,
+                 1536 * 1024}),
+    [](const ::testing::TestParamInfo<BodyCase>& info) { return std::string(info.param.name); });
+
+// Clients that send their headers a byte at a time hold a connection each,
+// never a worker: the device keeps answering everyone else, and cuts the
+// slow ones off at the header deadline.
+TEST_F(RequestGuardTest, SlowHeadersStarveNoOne) {
+    auto options = TestOptions(m_dir.Path(), false);
+    options.headerTimeout = std::chrono::seconds(4);
+    m_client.reset();
+    m_emulator.reset();
+    Start(options);
+    constexpr int kSlow = 64;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int started = 0;
+    std::atomic<int> cutOff{0};
+    // Ends the slow clients however the test ends.
+    struct Threads {
+        int stop = ::eventfd(0, EFD_CLOEXEC);
+        std::vector<std::thread> list;
+        ~Threads() {
+            const std::uint64_t one = 1;
+            (void)!::write(stop, &one, sizeof one);
+            for (auto& thread : list) {
+                thread.join();
+            }
+            ::close(stop);
+        }
+    } slow;
+    const auto port = m_emulator->Port();
+    for (int i = 0; i < kSlow; ++i) {
+        slow.list.emplace_back([&] {
+            RawTlsClient client(port, std::chrono::seconds(5));
+            bool sent = client.Ok() && client.Send("G");
+            {
+                std::lock_guard lock(mutex);
+                ++started;
+            }
+            changed.notify_all();
+            const std::string rest = "ET /filesvc/usbStatus HTTP/1.1\r\n";
+            for (std::size_t next = 0; sent && next < rest.size(); ++next) {
+                // One byte every 2 s, unless the server hangs up first.
+                if (client.WaitClosed(std::chrono::seconds(2), slow.stop)) {
+                    ++cutOff;
+                    return;
+                }
+                pollfd stopped{slow.stop, POLLIN, 0};
+                if (::poll(&stopped, 1, 0) > 0) {
+                    return;
+                }
+                sent = client.Send(rest.substr(next, 1));
+            }
+            if (!sent && client.Ok()) {
+                ++cutOff;
+            }
+        });
+    }
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(
+            changed.wait_for(lock, std::chrono::seconds(60), [&] { return started == kSlow; }));
+    }
+    for (int i = 0; i < 5; ++i) {
+        const auto begin = std::chrono::steady_clock::now();
+        RawTlsClient client(port, kReplyBound);
+        ASSERT_TRUE(client.Send(Head("GET /filesvc/usbStatus?clientType=3&deviceId=d", "")));
+        const auto reply = client.ReadReply(kReplyBound);
+        const auto took = std::chrono::steady_clock::now() - begin;
+        ASSERT_TRUE(reply.has_value()) << "request " << i << " got no answer";
+        EXPECT_EQ(reply->status, 200);
+        EXPECT_LT(took, std::chrono::seconds(1)) << "request " << i;
+    }
+    for (auto& thread : slow.list) {
+        thread.join();
+    }
+    slow.list.clear();
+    EXPECT_EQ(cutOff.load(), kSlow) << "every slow client is cut off at the header deadline";
 }
 
 // One case per operation: the body lacks a field that the operation needs,

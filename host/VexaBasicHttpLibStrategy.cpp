@@ -1,4 +1,4 @@
-#include "platform/VexaBasicHttpLibStrategy.h"
+#include "host/VexaBasicHttpLibStrategy.h"
 
 VexaBasicHttpLibStrategy::VexaBasicHttpLibStrategy() : m_method(VEXA_HTTP_GET) {}
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/HttpLibExport.h"
-#include "platform/VexaIHttpLibStrategy.h"
+#include "host/VexaIHttpLibStrategy.h"
 
 #include <gsl/pointers>
 

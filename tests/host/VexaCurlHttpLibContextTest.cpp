@@ -1,6 +1,6 @@
-#include "platform/VexaCurlHttpLibContext.h"
+#include "host/VexaCurlHttpLibContext.h"
 #include "context/ClientUtils.h"
-#include "platform/VexaBasicHttpLibStrategy.h"
+#include "host/VexaBasicHttpLibStrategy.h"
 #include "support/TestServer.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/VexaCurlHttpLibContext.h"
+#include "host/VexaCurlHttpLibContext.h"
 
 #include "context/BasicHttpLibStrategy.h"
 #include "context/ClientUtils.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/HttpLibExport.h"
-#include "platform/VexaHttpRequestMethod.h"
+#include "host/VexaHttpRequestMethod.h"
 
 #include <functional>
 #include <map>
