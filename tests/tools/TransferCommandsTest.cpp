@@ -103,7 +103,7 @@ TEST_F(ZeqctlTransfer, AResumedDownloadNeverMixesTwoVersions) {
     WriteFile(OnDevice("v.bin"), first);
     const auto interrupt = [&] {
         zeqemu::EmulatorOptions stalling = m_options;
-        stalling.faults.slowChunkBytes = 64 * 1024;
+        stalling.faults.slowChunkBytes = 16 * 1024;
         stalling.faults.slowInterval = std::chrono::minutes(10);
         StartDevice(stalling);
         // Long enough for the first chunk to come first on a loaded machine.
