@@ -7,12 +7,15 @@
 #include "platform/SystemInfo.h"
 #include "platform/TextCodec.h"
 
+#include <atomic>
 #include <limits>
 #include <memory>
 
 namespace {
 
 constexpr const wchar_t* kCaFile = L"config/ca.pem";
+
+std::atomic<int> g_stallLimitSeconds{0};
 
 using curlhandles::EasyHandle;
 using curlhandles::HeaderList;
@@ -69,6 +72,10 @@ void HttpReqZEQ::RegHttpReqZeqApi(ConnInfoFunction connInfo, DevCapFunction devC
 
 void HttpReqZEQ::RegSslFunction(SslCtxFunction function) {
     sslCtxFunction = function;
+}
+
+void HttpReqZEQ::SetStallLimit(int seconds) {
+    g_stallLimitSeconds.store(seconds > 0 ? seconds : 0);
 }
 
 bool HttpReqZEQ::IsFarDataService() {
@@ -154,6 +161,12 @@ bool HttpReqZEQ::DoRequest(std::string& response, std::map<std::string, std::str
     const long connectTimeout =
         IsFarDataService() ? static_cast<long>(reqAttempts) * connectTimeoutMs : connectTimeoutMs;
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, connectTimeout);
+    // "No byte for N seconds" as libcurl can watch it: under one byte a
+    // second for N seconds.
+    if (const int stall = g_stallLimitSeconds.load(); stall > 0) {
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stall));
+    }
 
     const std::string caFile = CaFilePath();
     curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());

@@ -11,7 +11,8 @@
 // One synchronous request to the storage device's REST API. A service creates
 // one on its stack per call: CtxInit, then DoRequest. The device's address,
 // credentials and capabilities come from callbacks the host registers once,
-// before the first device call; they are read without locks.
+// before the first device call; they are read without locks. The stall limit
+// is the one setting a host may change at any time.
 class HTTPLIB_API HttpReqZEQ {
 public:
     enum HttpRequestMethod : int {
@@ -48,6 +49,11 @@ public:
                                  ConnInfoFunction dataConnInfo,
                                  FarDataServiceFunction farDataService);
     static void RegSslFunction(SslCtxFunction function);
+    // An attempt during which the device sends less than one byte a second
+    // for this many seconds ends as a failed attempt; 0 (the default) sets no
+    // limit. libcurl judges the speed over its last few seconds, so after a
+    // burst the limit strikes up to about five seconds later.
+    static void SetStallLimit(int seconds);
 
 private:
     void BuildHttpUrl(const std::string& path, const std::map<std::string, std::string>& query);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 
@@ -143,6 +144,25 @@ TEST_F(HttpReqZEQTest, ABodyCutShortCountsByItsStatus) {
     EXPECT_EQ(server.RequestCount(), 2u);
     EXPECT_EQ(reply, std::string(5000, 'y'));
     EXPECT_EQ(log.Count("HttpReqZEQ::SendHttpReq", "request fail, result: 18"), 2u)
+        << testing::PrintToString(log.Messages());
+}
+
+// Off by default, so a slow device is waited for as before; once set, an
+// attempt with nothing coming ends with libcurl's time-out.
+TEST_F(HttpReqZEQTest, StallLimitEndsASilentAttemptOnlyWhenSet) {
+    struct Restore {
+        ~Restore() { HttpReqZEQ::SetStallLimit(0); }
+    } restore;
+    Reply slow = Reply::Json(R"({"code":0})");
+    slow.delay = std::chrono::milliseconds(2500);
+    server.Script("/r", {slow});
+    EXPECT_TRUE(Call(HttpReqZEQ::HTTP_GET, "r", {}));
+    EXPECT_EQ(reply, R"({"code":0})");
+
+    host.SetFarDataService(true); // one attempt
+    HttpReqZEQ::SetStallLimit(1);
+    EXPECT_FALSE(Call(HttpReqZEQ::HTTP_GET, "r", {}));
+    EXPECT_EQ(log.Count("HttpReqZEQ::SendHttpReq", "request fail, result: 28"), 1u)
         << testing::PrintToString(log.Messages());
 }
 

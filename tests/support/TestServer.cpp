@@ -1,10 +1,13 @@
 #include "support/TestServer.h"
 
 #include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -107,6 +110,15 @@ struct TestServer::Impl {
     std::map<std::string, PathScript> scripts;
     Reply fallback = Reply::Status(404);
 
+    // Empty: the pair that the mode names.
+    std::string certFile;
+    std::string keyFile;
+    // The other certificate of AlternateCertificate and the handshakes so
+    // far, under mutex: the handshakes run on the server's workers.
+    std::unique_ptr<X509, decltype(&X509_free)> otherCert{nullptr, &X509_free};
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> otherKey{nullptr, &EVP_PKEY_free};
+    unsigned handshakes = 0;
+
     explicit Impl(Mode m) : mode(m) {}
 
     void Start();
@@ -119,13 +131,16 @@ struct TestServer::Impl {
 
 namespace {
 
-std::unique_ptr<httplib::Server> MakeServer(TestServer::Mode mode) {
+std::unique_ptr<httplib::Server> MakeServer(TestServer::Mode mode, std::string cert,
+                                            std::string key) {
     if (mode == TestServer::Mode::Http) {
         return std::make_unique<httplib::Server>();
     }
-    const std::string prefix = mode == TestServer::Mode::Https ? "server" : "other-server";
-    const std::string cert = TestCertPath(prefix + ".pem");
-    const std::string key = TestCertPath(prefix + ".key");
+    if (cert.empty()) {
+        const std::string prefix = mode == TestServer::Mode::Https ? "server" : "other-server";
+        cert = TestCertPath(prefix + ".pem");
+        key = TestCertPath(prefix + ".key");
+    }
     auto server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
     if (!server->is_valid()) {
         throw std::runtime_error("TestServer: cannot load " + cert + " and " + key);
@@ -191,7 +206,7 @@ RecordedRequest Record(const httplib::Request& req) {
 } // namespace
 
 void TestServer::Impl::Start() {
-    server = MakeServer(mode);
+    server = MakeServer(mode, certFile, keyFile);
     server->set_keep_alive_timeout(kKeepAliveSeconds);
     // Headers and body go out in separate writes; with Nagle the body waits
     // for the client's delayed ACK, about 40 ms a response.
@@ -347,6 +362,13 @@ TestServer::TestServer(Mode mode) : m_impl(std::make_unique<Impl>(mode)) {
     m_impl->Start();
 }
 
+TestServer::TestServer(std::string certFile, std::string keyFile)
+    : m_impl(std::make_unique<Impl>(Mode::Https)) {
+    m_impl->certFile = std::move(certFile);
+    m_impl->keyFile = std::move(keyFile);
+    m_impl->Start();
+}
+
 TestServer::~TestServer() {
     m_impl->Stop();
 }
@@ -367,6 +389,47 @@ void TestServer::Script(const std::string& path, std::vector<Reply> replies) {
     } else {
         m_impl->scripts[path] = Impl::PathScript{std::move(replies), 0};
     }
+}
+
+namespace {
+
+template <typename T, T* (*Read)(FILE*, T**, pem_password_cb*, void*)>
+T* ReadPem(const std::string& file) {
+    std::unique_ptr<FILE, decltype(&std::fclose)> in(std::fopen(file.c_str(), "r"), &std::fclose);
+    T* value = in ? Read(in.get(), nullptr, nullptr, nullptr) : nullptr;
+    if (value == nullptr) {
+        throw std::runtime_error("TestServer: cannot read " + file);
+    }
+    return value;
+}
+
+} // namespace
+
+void TestServer::AlternateCertificate(const std::string& certFile, const std::string& keyFile) {
+    auto* ssl = dynamic_cast<httplib::SSLServer*>(m_impl->server.get());
+    if (ssl == nullptr) {
+        throw std::logic_error("TestServer: only an HTTPS server presents certificates");
+    }
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->otherCert.reset(ReadPem<X509, PEM_read_X509>(certFile));
+        m_impl->otherKey.reset(ReadPem<EVP_PKEY, PEM_read_PrivateKey>(keyFile));
+    }
+    // OpenSSL asks this once per handshake, before it picks the certificate.
+    SSL_CTX_set_cert_cb(
+        ssl->ssl_context(),
+        [](SSL* connection, void* arg) {
+            auto* impl = static_cast<Impl*>(arg);
+            std::lock_guard lock(impl->mutex);
+            if (impl->handshakes++ % 2 == 0) {
+                return 1;
+            }
+            return SSL_use_certificate(connection, impl->otherCert.get()) == 1 &&
+                           SSL_use_PrivateKey(connection, impl->otherKey.get()) == 1
+                       ? 1
+                       : 0;
+        },
+        m_impl.get());
 }
 
 void TestServer::SetDefault(Reply reply) {

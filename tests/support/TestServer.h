@@ -65,6 +65,9 @@ public:
     };
 
     explicit TestServer(Mode mode = Mode::Https);
+    // HTTPS presenting this certificate, e.g. one from a CA that a client
+    // under test trusts instead of the test CA.
+    TestServer(std::string certFile, std::string keyFile);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -79,6 +82,10 @@ public:
     void Script(const std::string& path, std::vector<Reply> replies);
     // Answer for paths without a script. Initially 404 with an empty body.
     void SetDefault(Reply reply);
+    // HTTPS: every second handshake from now on (the 2nd, 4th, ...) presents
+    // this certificate instead of the server's own, as an interceptor of some
+    // connections would; a client must check each connection.
+    void AlternateCertificate(const std::string& certFile, const std::string& keyFile);
 
     std::vector<RecordedRequest> Requests() const;
     std::size_t RequestCount() const;

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Makes the certificates the test servers present. Files that already exist are
 # kept, so rebuilding does not invalidate a CA that copies elsewhere still hold.
-# Usage: make-test-certs.sh OUTDIR
+# Usage: make-test-certs.sh OUTDIR [TRUSTED_CA_DIR]
+# TRUSTED_CA_DIR holds ca.pem and ca.key of a CA that a client under test
+# already trusts (zeqctl's development CA); impostors signed by it are added.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-    echo "usage: $0 OUTDIR" >&2
+if [[ $# -lt 1 || $# -gt 2 ]]; then
+    echo "usage: $0 OUTDIR [TRUSTED_CA_DIR]" >&2
     exit 2
 fi
 
 out=$1
+trusted=${2:+$(cd "$2" && pwd)}
 mkdir -p "$out"
 cd "$out"
 
@@ -43,23 +46,23 @@ make_ca() { # name, common name
     mv "$name.pem.tmp" "$name.pem"
 }
 
-make_server() { # name, issuing CA name
-    local name=$1 ca=$2
+make_server() { # name, issuing CA (its path without .pem), subject alternative names, common name
+    local name=$1 ca=$2 names=$3 cn=$4
     # Checking the chain also remakes a leaf whose CA was remade or that expired.
     if [[ -s $name.key ]] && openssl verify -CAfile "$ca.pem" "$name.pem" >/dev/null 2>&1; then
         return
     fi
     local ext=$work/$name.ext csr=$work/$name.csr
-    cat >"$ext" <<'EOF'
+    cat >"$ext" <<EOF
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1, DNS:localhost
+subjectAltName = $names
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 EOF
     quiet openssl req -new -newkey rsa:2048 -nodes -sha256 \
-        -keyout "$name.key.tmp" -out "$csr" -subj "/CN=localhost"
+        -keyout "$name.key.tmp" -out "$csr" -subj "/CN=$cn"
     # A random serial keeps a remade leaf from clashing with an old one that
     # a client may have cached under the same issuer and serial.
     quiet openssl x509 -req -sha256 -days "$days" -in "$csr" \
@@ -71,16 +74,27 @@ EOF
 
 # Trusted by the tests (config/ca.pem): a client that verifies must accept server.pem.
 make_ca ca "HttpLib Test CA"
+loopback="IP:127.0.0.1, DNS:localhost"
 # The certificate a correct client accepts: right issuer, right name, right purpose.
-make_server server ca
+make_server server ca "$loopback" localhost
 # Trusted by nobody: a client that skips peer verification would accept other-server.pem.
 make_ca other-ca "HttpLib Unrelated Test CA"
 # Valid in every respect except its issuer, so only chain verification can reject it.
-make_server other-server other-ca
+make_server other-server other-ca "$loopback" localhost
+made=(ca.pem ca.key server.pem server.key other-ca.pem other-ca.key other-server.pem other-server.key)
+
+if [[ -n $trusted ]]; then
+    # From the trusted CA but for evil.example: served on 127.0.0.1, only a host-name check
+    # rejects it.
+    make_server wrong-name "$trusted/ca" "DNS:evil.example" evil.example
+    # From the trusted CA with the loopback names but another key: only a certificate pin
+    # tells it from the device's own.
+    make_server twin "$trusted/ca" "$loopback" localhost
+    made+=(wrong-name.pem wrong-name.key twin.pem twin.key)
+fi
 
 chmod 600 ./*.key
-for f in ca.pem ca.key server.pem server.key other-ca.pem other-ca.key other-server.pem \
-    other-server.key; do
+for f in "${made[@]}"; do
     [[ -s $f ]] || {
         echo "make-test-certs: $f was not made" >&2
         exit 1

@@ -27,6 +27,9 @@ TEST(ZeqctlCommandLine, UsageErrorsExitWithTwoAndNeverReachADevice) {
          "relative/path"},
         {"albums", "merge", "Only one", "4"},
         {"--bogus", "device", "info"},
+        {"--timeout", "0", "device", "info"},
+        {"--device", "https://127.0.0.1:1/", "--cookie", "c", "--token", "t", "files", "get",
+         "relative.txt"},
     };
     for (const auto& args : cases) {
         std::string line;

@@ -1,18 +1,23 @@
 #include "ToolFixture.h"
 
+#include "support/TestServer.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <tuple>
 
 namespace zeqctltest {
 namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Reply;
 
 std::string FingerprintOf(const std::string& pemFile) {
     std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(pemFile.c_str(), "r"),
@@ -34,19 +39,6 @@ std::string FingerprintOf(const std::string& pemFile) {
         text += kDigits[digest[i] & 0x0f];
     }
     return text;
-}
-
-// A port nothing listens on: bound, read, closed.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 using ZeqctlConnection = ToolTest;
@@ -92,7 +84,7 @@ TEST_F(ZeqctlConnection, PinnedFingerprintIsCheckedAfterTheChain) {
 }
 
 TEST_F(ZeqctlConnection, RefusedConnectionNamesTheUrl) {
-    const auto url = "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const auto url = "https://127.0.0.1:" + std::to_string(testsupport::RefusedPort()) + "/";
     const auto run = m_zeqctl({"--device", url, "--cookie", "c", "--token", "t", "albums", "ls"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
@@ -114,6 +106,188 @@ TEST_F(ZeqctlConnection, VerboseLogNeverShowsTheCredentials) {
             EXPECT_EQ(run->err.find(secret), std::string::npos) << run->err;
         }
     }
+}
+
+// A server of the test's own that zeqctl trusts: it presents the development
+// certificate, like the emulator, and answers as each test scripts it.
+class ZeqctlFaultyDevice : public testing::Test {
+protected:
+    Outcome Run(std::vector<std::string> args) const { return Run(m_server, std::move(args)); }
+    Outcome Run(const testsupport::TestServer& server, std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--device", server.BaseUrl(), "--cookie", "c", "--token", "t"});
+        return m_zeqctl(args, kRunBound);
+    }
+    fs::path Local(const std::string& name) const { return m_work.Path() / name; }
+
+    // Far beyond any timeout used here: reaching it means the command hung.
+    static constexpr std::chrono::seconds kRunBound{60};
+    TempDir m_home;
+    TempDir m_work;
+    Zeqctl m_zeqctl{m_home.Path()};
+    testsupport::TestServer m_server{zeqemu::Emulator::DevelopmentCertFile(),
+                                     zeqemu::Emulator::DevelopmentKeyFile()};
+};
+
+TEST_F(ZeqctlFaultyDevice, ADeviceThatStopsAnsweringEndsTheCommandWithinTheTimeout) {
+    Reply silent = Reply::Json("{}");
+    silent.delay = std::chrono::minutes(10);
+    m_server.Script("/filesvc/files", {silent});
+    Reply stalls = Reply::Status(200, std::string(100000, 'x'));
+    stalls.fault = Reply::Fault::Trickle;
+    stalls.trickleChunk = 1000;
+    stalls.trickleInterval = std::chrono::minutes(10);
+    m_server.Script("/filesvc/content", {stalls});
+
+    constexpr int kTimeout = 3;
+    // Process start and the device request's attempts on a loaded machine,
+    // under a sanitizer too; without a limit the command never ends.
+    constexpr auto kMargin = std::chrono::seconds(15);
+    const std::vector<std::vector<std::string>> commands{
+        {"files", "ls", "/"}, {"files", "get", "/big.bin", "-o", Local("big.bin").string()}};
+    for (const auto& command : commands) {
+        auto args = command;
+        args.insert(args.begin(), {"--timeout", std::to_string(kTimeout)});
+        const auto run = Run(args);
+        SCOPED_TRACE(command.front() + " " + command[1]);
+        EXPECT_EQ(run.exitCode, 4) << run.err;
+        EXPECT_NE(run.err.find("the device " + m_server.BaseUrl() + " stopped answering"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_LT(run.elapsed, std::chrono::seconds(kTimeout) + kMargin);
+    }
+    // What came stays in the partial file for a later run to resume.
+    EXPECT_FALSE(fs::exists(Local("big.bin")));
+    EXPECT_EQ(fs::file_size(Local("big.bin.part")), 1000u);
+}
+
+// Served on 127.0.0.1 with a certificate for evil.example from the CA zeqctl
+// trusts: the chain verifies, so only the host-name check stands between the
+// credentials and the impostor.
+TEST_F(ZeqctlFaultyDevice, ACertificateForAnotherHostGetsNoCredentials) {
+    testsupport::TestServer impostor(testsupport::TestCertPath("wrong-name.pem"),
+                                     testsupport::TestCertPath("wrong-name.key"));
+    impostor.SetDefault(Reply::Json(R"({"code":0,"data":{"files":[],"hasMore":false}})"));
+    for (const auto& command : std::vector<std::vector<std::string>>{
+             {"files", "ls", "/"},
+             {"files", "mkdir", "/Stolen"},
+             {"files", "get", "/a.bin", "-o", Local("a.bin").string()}}) {
+        const auto run = Run(impostor, command);
+        SCOPED_TRACE(command[1]);
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("the certificate of " + impostor.BaseUrl() +
+                               " is for evil.example, not for 127.0.0.1"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(impostor.RequestCount(), 0u) << "a request would have carried the cookie and token";
+}
+
+// Half a reply, then the connection closes: libcurl's result 18 with a 200.
+Reply CutReply() {
+    Reply cut = Reply::Json(R"({"code":0,"pad":")" + std::string(4000, 'x') + R"("})");
+    cut.fault = Reply::Fault::DropMidBody;
+    return cut;
+}
+
+std::size_t RequestsTo(const testsupport::TestServer& server, const std::string& path) {
+    const auto requests = server.Requests();
+    return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(),
+                                                  [&](const auto& r) { return r.path == path; }));
+}
+
+// A reply cut off mid-body is a failed connection, not a refusal of the
+// device: a read asks again a few times, a change is never repeated.
+TEST_F(ZeqctlFaultyDevice, ACutReplyIsAConnectionFailureThatOnlyReadsRepeat) {
+    m_server.Script("/filesvc/files",
+                    {CutReply(), Reply::Json(R"({"code":0,"data":{"parentPath":"/","files":[
+                        {"name":"kept.txt","type":1,"size":3}]}})")});
+    m_server.Script("/filesvc/detail", {CutReply()});
+    m_server.Script("/filesvc/mkdir", {CutReply()});
+
+    const auto listed = Run({"--json", "files", "ls", "/"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(EntryNames(listed.Json()), std::vector<std::string>{"kept.txt"}) << listed.out;
+    EXPECT_EQ(RequestsTo(m_server, "/filesvc/files"), 2u);
+
+    for (const auto& [command, path, requests] :
+         std::vector<std::tuple<std::vector<std::string>, std::string, std::size_t>>{
+             {{"files", "stat", "/Documents"}, "/filesvc/detail", 3},
+             {{"files", "mkdir", "/New"}, "/filesvc/mkdir", 1}}) {
+        const auto run = Run(command);
+        SCOPED_TRACE(command[1]);
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("the connection to " + m_server.BaseUrl() +
+                               " broke off before the whole reply came"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(RequestsTo(m_server, path), requests);
+    }
+}
+
+// tasks watch looks again after polls lost on the way, for --timeout.
+TEST_F(ZeqctlFaultyDevice, TasksWatchRidesOutPollsLostOnTheWay) {
+    const auto done = Reply::Json(R"({"code":0,"data":{"tasks":[
+        {"taskId":7,"taskType":401,"progress":100,"sumNum":2,"finishedNum":2}]}})");
+    m_server.Script("/filesvc/getTaskStatus", {CutReply(), CutReply(), CutReply(), done});
+    const auto watched = Run({"--timeout", "30", "tasks", "watch", "7", "--family", "file"});
+    EXPECT_EQ(watched.exitCode, 0) << watched.err;
+    EXPECT_NE(watched.out.find("file task 7 done"), std::string::npos) << watched.out;
+
+    m_server.Script("/filesvc/getTaskStatus", {CutReply()});
+    const auto lost = Run({"--timeout", "2", "tasks", "watch", "7", "--family", "file"});
+    EXPECT_EQ(lost.exitCode, 3) << lost.err;
+    EXPECT_NE(lost.err.find("broke off"), std::string::npos) << lost.err;
+    EXPECT_LT(lost.elapsed, std::chrono::seconds(2 + 15)) << "it looks again for --timeout only";
+}
+
+// A download the device redirects away: over plain HTTP, or to another https
+// origin that zeqctl would trust. Neither sees the device's credentials.
+TEST_F(ZeqctlFaultyDevice, ARedirectAwayFromTheDeviceIsRefusedAndNamed) {
+    testsupport::TestServer plain(testsupport::TestServer::Mode::Http);
+    testsupport::TestServer elsewhere(zeqemu::Emulator::DevelopmentCertFile(),
+                                      zeqemu::Emulator::DevelopmentKeyFile());
+    for (auto* other : {&plain, &elsewhere}) {
+        other->SetDefault(Reply::Status(200, "the other server's content"));
+    }
+    const std::vector<std::string> targets{plain.BaseUrl() + "collect",
+                                           elsewhere.BaseUrl() + "collect"};
+    std::vector<Reply> redirects;
+    for (const auto& target : targets) {
+        redirects.push_back(Reply::Status(302));
+        redirects.back().headers = {{"Location", target}};
+    }
+    m_server.Script("/filesvc/content", redirects);
+
+    for (const auto& target : targets) {
+        const auto run = Run({"files", "get", "/a.bin", "-o", Local("a.bin").string()});
+        SCOPED_TRACE(target);
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("the device redirected to " + target), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Local("a.bin")));
+        EXPECT_FALSE(fs::exists(Local("a.bin.part")));
+    }
+    EXPECT_EQ(plain.RequestCount() + elsewhere.RequestCount(), 0u)
+        << "a followed redirect would have carried the token";
+}
+
+// Every second connection to this server meets a twin of the device's
+// certificate: same CA, same names, another key. Only the pin tells them
+// apart, so under --pin it must be checked on each connection a transfer uses.
+TEST_F(ZeqctlFaultyDevice, UnderPinEveryTransferConnectionIsPinned) {
+    m_server.AlternateCertificate(testsupport::TestCertPath("twin.pem"),
+                                  testsupport::TestCertPath("twin.key"));
+    m_server.Script("/filesvc/content", {Reply::Status(200, "abc")});
+    // Device requests get an answer too, so only an unpinned transfer can differ.
+    m_server.SetDefault(Reply::Json(R"({"code":0,"data":{}})"));
+    const auto pin = FingerprintOf(zeqemu::Emulator::DevelopmentCertFile());
+    ASSERT_FALSE(pin.empty());
+
+    const auto genuine = Run({"--pin", pin, "files", "get", "/a.bin", "-o", Local("1").string()});
+    EXPECT_EQ(genuine.exitCode, 0) << genuine.err;
+    const auto twin = Run({"--pin", pin, "files", "get", "/a.bin", "-o", Local("2").string()});
+    EXPECT_EQ(twin.exitCode, 3) << twin.err;
+    EXPECT_NE(twin.err.find("pin mismatch"), std::string::npos) << twin.err;
+    EXPECT_FALSE(fs::exists(Local("2")));
 }
 
 } // namespace

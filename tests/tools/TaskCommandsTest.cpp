@@ -115,7 +115,7 @@ TEST(ZeqctlEmbedded, StateAndTasksCarryBetweenCommands) {
     EXPECT_EQ(EntryNames(kept), std::vector<std::string>{"Photos/"});
 }
 
-TEST(ZeqctlEmbedded, DemoTourEndsWithTheCopyDone) {
+TEST(ZeqctlEmbedded, DemoTourEndsWithTheCopyDoneAndADownload) {
     TempDir home;
     const auto run = Zeqctl(home.Path())({"--json", "demo", "--step-delay", "0"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -125,6 +125,8 @@ TEST(ZeqctlEmbedded, DemoTourEndsWithTheCopyDone) {
     EXPECT_FALSE(FindBy(doc["listing"]["entries"], "name", "Photos/").isNull());
     EXPECT_EQ(doc["copy"]["state"].asString(), "done");
     EXPECT_FALSE(FindBy(doc["copied"]["entries"], "name", "Photos/").isNull());
+    EXPECT_EQ(doc["download"]["status"].asInt(), 200) << run.out;
+    EXPECT_GT(doc["download"]["bytes"].asInt64(), 0);
     // The tour's device is its own and gone afterwards.
     EXPECT_FALSE(std::filesystem::exists(home.Path() / "zeqctl" / "device"));
 }

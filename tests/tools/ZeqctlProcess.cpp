@@ -8,6 +8,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -83,7 +85,7 @@ Json::Value Outcome::Json() const {
     return root;
 }
 
-Outcome Zeqctl::operator()(const std::vector<std::string>& args) const {
+Outcome Zeqctl::operator()(const std::vector<std::string>& args, std::chrono::seconds bound) const {
     std::vector<std::string> argv{ZEQCTL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     auto env = ChildEnvironment(m_dataHome);
@@ -98,6 +100,7 @@ Outcome Zeqctl::operator()(const std::vector<std::string>& args) const {
     posix_spawn_file_actions_adddup2(&actions, err.Write(), STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = 0;
+    const auto started = std::chrono::steady_clock::now();
     const int spawned = ::posix_spawn(&pid, ZEQCTL_PATH, &actions, nullptr, argvPointers.data(),
                                       envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -113,8 +116,21 @@ Outcome Zeqctl::operator()(const std::vector<std::string>& args) const {
     std::array<pollfd, 2> fds{pollfd{out.Read(), POLLIN, 0}, pollfd{err.Read(), POLLIN, 0}};
     std::array<std::string*, 2> sinks{&run.out, &run.err};
     int open = 2;
+    bool killed = false;
     while (open > 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            started + bound - std::chrono::steady_clock::now());
+        if (left.count() <= 0 && !killed) {
+            // The pipes close once the child is gone.
+            ::kill(pid, SIGKILL);
+            killed = true;
+        }
+        const int wait = killed ? -1 : static_cast<int>(left.count());
+        const int ready = ::poll(fds.data(), fds.size(), wait);
+        if (ready == 0) {
+            continue;
+        }
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -138,6 +154,8 @@ Outcome Zeqctl::operator()(const std::vector<std::string>& args) const {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
     return run;
 }
 

@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,9 +11,10 @@ namespace zeqctltest {
 
 // One finished run of the built zeqctl.
 struct Outcome {
-    int exitCode = -1;
+    int exitCode = -1; // 128 + signal when killed
     std::string out;
     std::string err;
+    std::chrono::milliseconds elapsed{0};
 
     // The whole standard output as one JSON document, or null.
     Json::Value Json() const;
@@ -25,7 +27,10 @@ class Zeqctl {
 public:
     explicit Zeqctl(std::filesystem::path dataHome) : m_dataHome(std::move(dataHome)) {}
 
-    Outcome operator()(const std::vector<std::string>& args) const;
+    // A run still going at the bound is killed, so a command that hangs fails
+    // its test instead of stalling the suite.
+    Outcome operator()(const std::vector<std::string>& args,
+                       std::chrono::seconds bound = std::chrono::seconds(120)) const;
 
 private:
     std::filesystem::path m_dataHome;

@@ -68,7 +68,7 @@ std::vector<AlbumBasicModel> AllAlbums(Session& session) {
     std::int64_t last = 0;
     for (;;) {
         GalleryAllAlbumListRsp rsp;
-        session.Require("album list", [&] {
+        session.Read("album list", [&] {
             return AlbumIntfZEQ::Instance().GetGalleryAllAlbumList(last, kPage, rsp);
         });
         for (const auto& album : rsp.albumlist) {
@@ -137,7 +137,7 @@ void List(Session& s, const ListArgs& args) {
     Json::Value doc;
     if (args.type) {
         GalleryAllAlbumListRsp rsp;
-        s.Require("albums of type " + std::to_string(*args.type), [&] {
+        s.Read("albums of type " + std::to_string(*args.type), [&] {
             return AlbumIntfZEQ::Instance().GetGalleryAlbumByType(
                 static_cast<GalleryAlbumType>(*args.type), rsp);
         });
@@ -166,7 +166,7 @@ void Show(Session& s, const ShowArgs& args) {
     bool more = true;
     while (more && static_cast<std::int64_t>(doc["files"].size()) < args.limit) {
         AlbumInfoRsp rsp;
-        s.Require("files of album " + std::to_string(args.albumId), [&] {
+        s.Read("files of album " + std::to_string(args.albumId), [&] {
             return AlbumIntfZEQ::Instance().GetAlbumInfo(
                 album.albumId, static_cast<GalleryAlbumType>(album.albumType), lastCreTime,
                 lastRowId, rsp);
@@ -328,7 +328,7 @@ void Share(Session& s, const MembersArgs& args) {
     // The device wants each file's owner and name; the metadata query has them.
     auto ids = args.fileIds;
     GalleryFilesSelectedMetadataRsp files;
-    s.RequireCoded("look up the files to share", [&](HttpPostRspCode* rsp) {
+    s.ReadCoded("look up the files to share", [&](HttpPostRspCode* rsp) {
         return PhotoIntfZEQ::Instance().GetSelectedGalleryFilesMetadata(ids, files, rsp);
     });
     ChgAlbumShareToPersonParam param;

@@ -27,6 +27,8 @@ void AddPhotoCommands(CLI::App& app, Action& chosen);
 void AddFileCommands(CLI::App& app, Action& chosen);
 void AddTaskCommands(CLI::App& app, Action& chosen);
 void AddTransferCommands(CLI::App& app, Action& chosen);
+// files get and files put, into the files group.
+void AddFileTransferCommands(CLI::App& files, Action& chosen);
 void AddDemoCommand(CLI::App& app, Action& chosen);
 
 } // namespace zeqctl

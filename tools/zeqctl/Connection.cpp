@@ -1,13 +1,14 @@
 #include "Connection.h"
 
 #include "CommandError.h"
-#include "TlsPin.h"
+#include "TlsCheck.h"
 
 #include "core/HttpReqZEQ.h"
 #include "emulator/Emulator.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -30,6 +31,8 @@ const zeqemu::Emulator* g_emulator = nullptr;
 
 // Generous: a copy of the demo folders takes well under a second.
 constexpr std::chrono::seconds kTaskDrainBound{120};
+// The device request tries each call this often before it gives up.
+constexpr int kDeviceRequestAttempts = 3;
 
 std::filesystem::path ExecutableDir() {
     std::error_code ec;
@@ -73,6 +76,16 @@ std::string NormalisedBaseUrl(std::string url) {
     return url;
 }
 
+// "https://HOST:PORT/" -> HOST, without the brackets of an IPv6 address.
+std::string HostOf(const std::string& baseUrl) {
+    const auto start = baseUrl.find("://") + 3;
+    const auto authority = baseUrl.substr(start, baseUrl.find('/', start) - start);
+    if (!authority.empty() && authority.front() == '[') {
+        return authority.substr(1, authority.find(']') - 1);
+    }
+    return authority.substr(0, authority.rfind(':'));
+}
+
 std::wstring Wide(const std::string& text) {
     std::wstring out;
     return platform::Utf8ToWide(text, out) ? out : std::wstring();
@@ -108,7 +121,7 @@ Connection::Connection(ConnectionOptions options) {
     }
     std::optional<Fingerprint> pin;
     if (!options.pin.empty()) {
-        pin = TlsPin::Parse(options.pin);
+        pin = TlsCheck::Parse(options.pin);
         if (!pin) {
             throw CommandError::Usage("--pin must be sha256: followed by 64 hex digits");
         }
@@ -175,9 +188,14 @@ Connection::Connection(ConnectionOptions options) {
     std::error_code ignored; // the copyright page is the only thing saved there
     std::filesystem::create_directories(DefaultDataHome(), ignored);
 
-    TlsPin::Require(pin);
+    TlsCheck::Require(pin, HostOf(m_baseUrl));
+    // The attempts of one call share the time-out, so a silent device ends
+    // a command after about --timeout, not three times that.
+    const auto timeout = static_cast<int>(options.timeout.count());
+    HttpReqZEQ::SetStallLimit(
+        std::max(1, (timeout + kDeviceRequestAttempts - 1) / kDeviceRequestAttempts));
     HttpReqZEQ::RegHttpReqZeqApi(&ConnInfo, &DevCap, &ConnInfo, &FarDataService);
-    HttpReqZEQ::RegSslFunction(&TlsPin::Hook);
+    HttpReqZEQ::RegSslFunction(&TlsCheck::Hook);
 }
 
 Connection::~Connection() {

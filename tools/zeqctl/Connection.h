@@ -23,6 +23,8 @@ struct ConnectionOptions {
     std::string userId;
     std::filesystem::path dataDir; // the embedded emulator's; empty: the default
     std::chrono::milliseconds stepDelay{0};
+    // How long a device may send nothing before a command gives up on it.
+    std::chrono::seconds timeout{30};
 };
 
 // The device the tool talks to, wired into the library: the host callbacks of

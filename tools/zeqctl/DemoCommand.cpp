@@ -4,6 +4,7 @@
 #include "FileCommands.h"
 #include "Session.h"
 #include "Tasks.h"
+#include "Transfer.h"
 #include "TransferCommands.h"
 
 #include <chrono>
@@ -18,7 +19,7 @@ namespace {
 
 constexpr const char* kCopySource = "/Photos";
 constexpr const char* kCopyTarget = "/Documents";
-constexpr const char* kDownload = "/filesvc/content?path=/Videos/birthday.mp4";
+constexpr const char* kDownload = "/Videos/birthday.mp4";
 
 // A fresh device for the tour, so it neither depends on nor changes the
 // persistent one; removed afterwards.
@@ -112,10 +113,10 @@ void Demo(Session& s, const DemoArgs& args, TourFolder* folder) {
     }
 
     Step(s, "5. A download through the transfer engine, with its progress",
-         std::string("get \"") + kDownload + "\" -o birthday.mp4");
+         std::string("files get ") + kDownload + " -o birthday.mp4");
     const auto downloads = folder->Path() / "downloads";
     std::filesystem::create_directories(downloads);
-    doc["download"] = Download(s, kDownload, (downloads / "birthday.mp4").string());
+    doc["download"] = GetDeviceFile(s, kDownload, "user", downloads / "birthday.mp4");
     s.Out().Emit(doc, [&] {
         ShowTransfer(s, doc["download"]);
         s.Out().Line("");

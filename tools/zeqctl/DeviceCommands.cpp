@@ -2,7 +2,7 @@
 
 #include "Commands.h"
 #include "Session.h"
-#include "TlsPin.h"
+#include "TlsCheck.h"
 
 #include "platform/TextCodec.h"
 #include "services/DeviceIntfZEQ.h"
@@ -31,8 +31,8 @@ const std::vector<Column> kDisk{
 
 Json::Value FetchDisk(Session& session) {
     DiskStatisInfo disk;
-    session.Require("disk statistics",
-                    [&] { return DeviceIntfZEQ::Instance().GetUserDataStatisInfo(disk); });
+    session.Read("disk statistics",
+                 [&] { return DeviceIntfZEQ::Instance().GetUserDataStatisInfo(disk); });
     Json::Value v;
     v["totalSize"] = I(disk.totalSize);
     v["usedSize"] = I(disk.usedSize);
@@ -46,8 +46,8 @@ Json::Value FetchDisk(Session& session) {
 
 void Users(Session& session) {
     std::vector<DeviceUserInfo> users;
-    session.Require("user list",
-                    [&] { return DeviceIntfZEQ::Instance().GetDeviceUserListInfo(users); });
+    session.Read("user list",
+                 [&] { return DeviceIntfZEQ::Instance().GetDeviceUserListInfo(users); });
     Json::Value doc;
     doc["users"] = Json::Value(Json::arrayValue);
     for (const auto& u : users) {
@@ -71,10 +71,13 @@ void Users(Session& session) {
 }
 
 void Slots(Session& session) {
-    session.Begin();
-    // An empty list is also what a failed request gives; the log tells which.
-    const auto slots = DeviceIntfZEQ::Instance().GetDiskStatusInfo();
-    session.FailIfLogged("disk slots");
+    std::vector<DiskStatusInfo> slots;
+    session.Retrying([&] {
+        session.Begin();
+        // An empty list is also what a failed request gives; the log tells which.
+        slots = DeviceIntfZEQ::Instance().GetDiskStatusInfo();
+        session.FailIfLogged("disk slots");
+    });
     Json::Value doc;
     doc["slots"] = Json::Value(Json::arrayValue);
     for (const auto& s : slots) {
@@ -120,14 +123,14 @@ void Copyright(Session& session) {
 
 void ShowFingerprint(Session& session) {
     DeviceInfo info;
-    session.Require("device info", [&] { return DeviceIntfZEQ::Instance().GetDeviceInfo(info); });
-    const auto seen = TlsPin::Observation().leaf;
+    session.Read("device info", [&] { return DeviceIntfZEQ::Instance().GetDeviceInfo(info); });
+    const auto seen = TlsCheck::Observation().leaf;
     if (!seen) {
         throw CommandError(ExitCode::Connection, "no certificate was seen");
     }
     Json::Value doc;
     doc["url"] = session.Device().BaseUrl();
-    doc["fingerprint"] = TlsPin::Format(*seen);
+    doc["fingerprint"] = TlsCheck::Format(*seen);
     session.Out().Emit(doc, [&] { session.Out().Line(doc["fingerprint"].asString()); });
 }
 
@@ -135,7 +138,7 @@ void ShowFingerprint(Session& session) {
 
 Json::Value FetchDeviceInfo(Session& session) {
     DeviceInfo info;
-    session.Require("device info", [&] { return DeviceIntfZEQ::Instance().GetDeviceInfo(info); });
+    session.Read("device info", [&] { return DeviceIntfZEQ::Instance().GetDeviceInfo(info); });
     Json::Value doc;
     doc["url"] = session.Device().BaseUrl();
     doc["deviceName"] = info.deviceName;

@@ -22,25 +22,6 @@ bool IsFolder(std::int32_t type) {
     return type >= 2 && type <= 6;
 }
 
-std::string Parent(const std::string& path) {
-    const auto slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Leaf(std::string path) {
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-void RequireAbsolute(const std::string& path) {
-    if (path.empty() || path.front() != '/') {
-        throw CommandError::Usage("device paths start with /: \"" + path + "\"");
-    }
-}
-
 // The file service leaves a refusal's code (and sometimes its text) in the
 // reply record instead of logging it.
 void Check(Session& s, bool ok, const std::string& what, std::int64_t code,
@@ -50,9 +31,16 @@ void Check(Session& s, bool ok, const std::string& what, std::int64_t code,
     }
 }
 
-void AddCategory(CLI::App* sub, std::string& category) {
-    sub->add_option("--category", category, "Area of the device: user (yours) or public")
-        ->check(CLI::IsMember({"user", "public"}));
+// A read of the file service into a fresh record, tried again when it failed
+// on the way.
+template <typename Record, typename Read>
+void ReadInto(Session& s, const std::string& what, Record& record, Read&& read) {
+    s.Retrying([&] {
+        record = Record{};
+        s.Begin();
+        const bool ok = read(record);
+        Check(s, ok, what, record.code);
+    });
 }
 
 const std::vector<Column> kListingColumns{{"type", "KIND"},
@@ -74,9 +62,9 @@ struct PathArgs {
 void Stat(Session& s, const PathArgs& args) {
     RequireAbsolute(args.path);
     FolderDetailResp detail;
-    s.Begin();
-    const bool ok = FileIntfZeq::Instance().GetFolderDetail({"", args.path, args.category}, detail);
-    Check(s, ok, "details of " + args.path, detail.code);
+    ReadInto(s, "details of " + args.path, detail, [&](FolderDetailResp& out) {
+        return FileIntfZeq::Instance().GetFolderDetail({"", args.path, args.category}, out);
+    });
     Json::Value doc;
     doc["path"] = args.path;
     doc["name"] = detail.name;
@@ -237,7 +225,7 @@ struct TrashListArgs {
 
 void TrashLs(Session& s, const TrashListArgs& args) {
     RecycleFileListData list;
-    s.Require("file recycle bin", [&] {
+    s.Read("file recycle bin", [&] {
         return FileIntfZeq::Instance().GetRecycleFiles({args.limit, args.offset, args.category},
                                                        list);
     });
@@ -285,9 +273,8 @@ void TrashAction(Session& s, const TrashArgs& args, std::string_view action) {
 
 void Usb(Session& s) {
     UsbStatusResp status;
-    s.Begin();
-    const bool ok = FileIntfZeq::Instance().GetUsbStatus(status);
-    Check(s, ok, "USB status", status.code);
+    ReadInto(s, "USB status", status,
+             [](UsbStatusResp& out) { return FileIntfZeq::Instance().GetUsbStatus(out); });
     Json::Value doc;
     doc["connected"] = status.status;
     doc["mountPath"] = status.mountPath;
@@ -310,6 +297,41 @@ void Usb(Session& s) {
 
 } // namespace
 
+std::string Parent(const std::string& path) {
+    const auto slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Leaf(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void RequireAbsolute(const std::string& path) {
+    if (path.empty() || path.front() != '/') {
+        throw CommandError::Usage("device paths start with /: \"" + path + "\"");
+    }
+}
+
+void AddCategory(CLI::App* sub, std::string& category) {
+    sub->add_option("--category", category, "Area of the device: user (yours) or public")
+        ->check(CLI::IsMember({"user", "public"}));
+}
+
+bool IsDeviceFolder(Session& s, const std::string& path, const std::string& category) {
+    s.Begin();
+    GetFilesRequestParam request;
+    request.path = path;
+    request.limit = 1;
+    request.sortType = ListingArgs().sort;
+    request.category = category;
+    FileListData list;
+    return FileIntfZeq::Instance().GetFiles(request, list) && list.code == 0;
+}
+
 Json::Value FetchListing(Session& s, const ListingArgs& args) {
     RequireAbsolute(args.path);
     GetFilesRequestParam request;
@@ -319,9 +341,8 @@ Json::Value FetchListing(Session& s, const ListingArgs& args) {
     request.sortType = args.sort;
     request.category = args.category;
     FileListData list;
-    s.Begin();
-    const bool ok = FileIntfZeq::Instance().GetFiles(request, list);
-    Check(s, ok, "list " + args.path, list.code);
+    ReadInto(s, "list " + args.path, list,
+             [&](FileListData& out) { return FileIntfZeq::Instance().GetFiles(request, out); });
     Json::Value doc;
     doc["path"] = list.parentPath.empty() ? args.path : list.parentPath;
     doc["hasMore"] = list.hasMore;
@@ -468,6 +489,7 @@ void AddFileCommands(CLI::App& app, Action& chosen) {
     binVerb("empty", "Delete everything in the bin for good", FileIntfText::kClear, false);
 
     OnRun(group->add_subcommand("usb", "USB storage attached to the device"), chosen, &Usb);
+    AddFileTransferCommands(*group, chosen);
 }
 
 } // namespace zeqctl

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <json/value.h>
 
 #include <cstdint>
@@ -9,6 +10,15 @@
 namespace zeqctl {
 
 class Session;
+
+// Device paths: absolute, "/" between names.
+std::string Parent(const std::string& path);
+std::string Leaf(std::string path);
+void RequireAbsolute(const std::string& path);
+// --category of the file commands.
+void AddCategory(CLI::App* sub, std::string& category);
+// Whether path names a folder on the device; false also when it cannot tell.
+bool IsDeviceFolder(Session& session, const std::string& path, const std::string& category);
 
 // Shared with the demo.
 struct ListingArgs {

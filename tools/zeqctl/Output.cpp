@@ -61,6 +61,17 @@ std::string Output::Bytes(std::int64_t bytes) {
     return text;
 }
 
+std::string Output::Hex(const unsigned char* bytes, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0f];
+    }
+    return text;
+}
+
 std::string Output::Time(std::int64_t deviceTime) {
     // Devices give seconds in some records and milliseconds in others.
     std::int64_t seconds = deviceTime;

@@ -43,6 +43,8 @@ public:
     static std::string Show(const Json::Value& value, Shown shown);
     static std::string Bytes(std::int64_t bytes);
     static std::string Time(std::int64_t deviceTime);
+    // Lowercase hex digits, two per byte.
+    static std::string Hex(const unsigned char* bytes, std::size_t size);
 
 private:
     bool m_json;

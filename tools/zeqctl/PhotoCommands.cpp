@@ -62,8 +62,8 @@ void List(Session& s, const ListArgs& args) {
     bool more = true;
     while (more && static_cast<std::int64_t>(doc["photos"].size()) < args.limit) {
         GalleryFilesAllMetadataRsp rsp;
-        s.Require("photo list",
-                  [&] { return PhotoIntfZEQ::Instance().GetGalleryFilesAllMetadata(cursor, rsp); });
+        s.Read("photo list",
+               [&] { return PhotoIntfZEQ::Instance().GetGalleryFilesAllMetadata(cursor, rsp); });
         more = rsp.hasMore;
         for (std::size_t i = 0; i < rsp.data.size(); ++i) {
             if (static_cast<std::int64_t>(doc["photos"].size()) == args.limit) {
@@ -94,8 +94,8 @@ void Changes(Session& s, std::int64_t since) {
     std::int64_t cursor = since;
     for (bool more = true; more;) {
         GalleryFilesIncRsp rsp;
-        s.Require("photo changes",
-                  [&] { return PhotoIntfZEQ::Instance().GetGalleryFilesIncInfo(cursor, rsp); });
+        s.Read("photo changes",
+               [&] { return PhotoIntfZEQ::Instance().GetGalleryFilesIncInfo(cursor, rsp); });
         for (const auto& change : rsp.data) {
             Json::Value v;
             v["rowId"] = I(change.rowId);
@@ -119,7 +119,7 @@ void Changes(Session& s, std::int64_t since) {
 
 std::vector<std::shared_ptr<GalleryModel>> Selected(Session& s, std::vector<std::int64_t> ids) {
     GalleryFilesSelectedMetadataRsp rsp;
-    s.RequireCoded("photo details", [&](HttpPostRspCode* code) {
+    s.ReadCoded("photo details", [&](HttpPostRspCode* code) {
         return PhotoIntfZEQ::Instance().GetSelectedGalleryFilesMetadata(ids, rsp, code);
     });
     return rsp.data;
@@ -231,9 +231,8 @@ struct BinListArgs {
 
 void BinList(Session& s, const BinListArgs& args) {
     BinQueryInfo info;
-    s.Require("photo recycle bin", [&] {
-        return PhotoIntfZEQ::Instance().QueryBinFiles(args.offset, args.limit, info);
-    });
+    s.Read("photo recycle bin",
+           [&] { return PhotoIntfZEQ::Instance().QueryBinFiles(args.offset, args.limit, info); });
     Json::Value doc;
     doc["files"] = Json::Value(Json::arrayValue);
     for (const auto& f : info.data) {

@@ -7,6 +7,7 @@
 
 #include "core/HttpPostRspCode.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,12 @@ public:
     // The same for operations that hand back the device's code and des.
     void RequireCoded(const std::string& what,
                       const std::function<bool(HttpPostRspCode*)>& operation);
+    // Runs a step that only reads again, a few times, while it fails on the
+    // way: asking twice changes nothing on the device.
+    void Retrying(const std::function<void()>& step);
+    // Require and RequireCoded for operations that only read.
+    void Read(const std::string& what, const std::function<bool()>& operation);
+    void ReadCoded(const std::string& what, const std::function<bool(HttpPostRspCode*)>& operation);
     // Forget earlier clues before an operation whose result is checked by hand.
     void Begin();
 
@@ -58,9 +65,14 @@ public:
     // For transfers through the engine, which report libcurl's code directly
     // instead of through the library's log.
     [[noreturn]] void FailTransport(const std::string& what, int curlCode);
+    // The device sent nothing for --timeout.
+    [[noreturn]] void FailStalled(const std::string& what);
+    std::chrono::seconds Timeout() const { return m_options.connection.timeout; }
 
 private:
-    std::string ExplainTransport(int curlCode) const;
+    CommandError TransportError(const std::string& what, int curlCode) const;
+    CommandError StalledError(const std::string& what) const;
+    std::string DeviceUrl() const;
 
     GlobalOptions m_options;
     Output m_out;

@@ -42,6 +42,9 @@ const TaskInfo* Find(const std::vector<TaskInfo>& tasks, std::int64_t taskId) {
 
 // Short: a command that waits for its own task should end soon after it.
 constexpr std::chrono::milliseconds kFollowInterval{100};
+// Pauses after a failed poll, doubling from the first to the last.
+constexpr std::chrono::milliseconds kFirstBackOff{200};
+constexpr std::chrono::milliseconds kLastBackOff{2000};
 
 std::string Id(std::int64_t taskId) {
     return std::to_string(taskId);
@@ -121,7 +124,7 @@ std::vector<TaskStatus> TaskFollower::List(std::optional<TaskSuperType> family,
     std::vector<TaskInfo> tasks;
     std::vector<TaskStatus> out;
     if (family) {
-        m_session.Require("list " + std::string(FamilyName(*family)) + " tasks", [&] {
+        m_session.Read("list " + std::string(FamilyName(*family)) + " tasks", [&] {
             return center.GetAllTaskStatus(*family, static_cast<TaskCatagory>(category), tasks);
         });
         for (const auto& task : tasks) {
@@ -208,12 +211,34 @@ TaskStatus TaskFollower::Follow(TaskSuperType family, std::int64_t taskId,
     std::ostream& stream = toStderr ? std::cerr : m_session.Out().Stream();
     const bool live = ::isatty(toStderr ? STDERR_FILENO : STDOUT_FILENO) == 1;
     ProgressView view(stream, live, std::string(FamilyName(family)) + " task " + Id(taskId));
+    // Since the first of the polls that failed in a row, if any.
+    std::optional<std::chrono::steady_clock::time_point> failingSince;
+    auto backOff = kFirstBackOff;
     for (;;) {
-        const auto status = Poll(family, taskId);
-        view.Update({status.Failed() ? 0 : status.progress, status.done, status.total});
-        if (status.Ended()) {
+        std::optional<TaskStatus> status;
+        try {
+            status = Poll(family, taskId);
+        } catch (const CommandError& e) {
+            // A poll lost on the way says nothing about the task: look again
+            // a little later, for as long as a silent device is waited for.
+            const auto now = std::chrono::steady_clock::now();
+            failingSince = failingSince.value_or(now);
+            const auto left = *failingSince + m_session.Timeout() - now;
+            if ((!e.Transient() && e.Code() != ExitCode::Stalled) || left <= left.zero()) {
+                view.Finish();
+                throw;
+            }
+            std::this_thread::sleep_for(
+                std::min<std::chrono::steady_clock::duration>(backOff, left));
+            backOff = std::min(backOff * 2, kLastBackOff);
+            continue;
+        }
+        failingSince.reset();
+        backOff = kFirstBackOff;
+        view.Update({status->Failed() ? 0 : status->progress, status->done, status->total});
+        if (status->Ended()) {
             view.Finish();
-            return status;
+            return *status;
         }
         std::this_thread::sleep_for(interval);
     }

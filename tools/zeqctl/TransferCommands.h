@@ -2,16 +2,16 @@
 
 #include <json/value.h>
 
+#include <filesystem>
 #include <string>
 
 namespace zeqctl {
 
 class Session;
 
-// Downloads url (absolute on the device, or a path on it) to file through the
-// transfer engine with a progress view, resuming an existing partial file.
-// Returns the summary document; shared with the demo.
-Json::Value Download(Session& session, const std::string& url, const std::string& file);
-void ShowTransfer(Session& session, const Json::Value& summary);
+// "files get": the device file at path into file through the transfer
+// engine. Returns the summary document; shared with the demo.
+Json::Value GetDeviceFile(Session& session, const std::string& path, const std::string& category,
+                          const std::filesystem::path& file);
 
 } // namespace zeqctl

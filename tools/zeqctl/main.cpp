@@ -26,16 +26,27 @@ int main(int argc, char** argv) {
     GlobalOptions options;
     std::string dataDir;
     std::int64_t stepDelayMs = 0;
+    int timeoutSeconds = static_cast<int>(options.connection.timeout.count());
     auto& c = options.connection;
     c.caps = "6,7,8,10"; // the newest device
     app.add_option("--device", c.deviceUrl, "Device base URL, https://HOST:PORT/")
         ->envname("ZEQ_DEVICE");
-    app.add_option("--cookie", c.cookieId, "Session cookie id")->envname("ZEQ_COOKIE");
-    app.add_option("--token", c.token, "Session token")->envname("ZEQ_TOKEN");
+    // Anyone on the machine can read a process's arguments.
+    app.add_option("--cookie", c.cookieId,
+                   "Session cookie id; visible to other users in ps, so prefer ZEQ_COOKIE")
+        ->envname("ZEQ_COOKIE");
+    app.add_option("--token", c.token,
+                   "Session token; visible to other users in ps, so prefer ZEQ_TOKEN")
+        ->envname("ZEQ_TOKEN");
     app.add_option("--pin", c.pin, "Require this certificate fingerprint, sha256:HEX")
         ->envname("ZEQ_PIN");
     app.add_option("--caps", c.caps, "Capabilities of the device: some of 6,7,8,10, or none")
         ->envname("ZEQ_CAPS")
+        ->capture_default_str();
+    app.add_option("--timeout", timeoutSeconds,
+                   "Seconds a device may send nothing before a command gives up on it (exit 4)")
+        ->envname("ZEQ_TIMEOUT")
+        ->check(CLI::Range(1, 3600))
         ->capture_default_str();
     app.add_option("--user-id", c.userId, "Your user id on the device")->envname("ZEQ_USER_ID");
     app.add_option("--data-dir", dataDir, "Data folder of the embedded emulator");
@@ -61,6 +72,7 @@ int main(int argc, char** argv) {
     }
     c.dataDir = dataDir;
     c.stepDelay = std::chrono::milliseconds(stepDelayMs);
+    c.timeout = std::chrono::seconds(timeoutSeconds);
 
     try {
         Session session(options);
