@@ -44,7 +44,7 @@ engine_bench() (
     rm -rf "$run"
     mkdir -p "$run"/temp "$run"/www
     run=$(cd "$run" && pwd)
-    bash tests/support/make-test-certs.sh "$run/certs"
+    bash scripts/make-certs.sh test "$run/certs"
     truncate -s 1G "$run/www/large"
 
     if [[ ! -x $nginx_bin ]]; then

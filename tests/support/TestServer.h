@@ -101,7 +101,7 @@ private:
 // A loopback port with nothing listening: bound to 127.0.0.1:0, read, closed.
 int RefusedPort();
 
-// Files made at build time by make-test-certs.sh.
+// Files made at build time by scripts/make-certs.sh.
 std::string TestCertPath(const std::string& fileName);
 
 } // namespace testsupport

@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Makes the certificates the test servers present. Files that already exist are
-# kept, so rebuilding does not invalidate a CA that copies elsewhere still hold.
-# Usage: make-test-certs.sh OUTDIR [TRUSTED_CA_DIR]
+# Makes the certificates of the build: the development CA with the emulator's
+# server certificate, and the test servers' set. Files that already exist and
+# still verify are kept, so a rebuild does not invalidate a CA that copies
+# elsewhere (config/ca.pem beside the executables) still hold.
+# Usage:
+#   make-certs.sh dev OUTDIR
+#   make-certs.sh test OUTDIR [TRUSTED_CA_DIR]
 # TRUSTED_CA_DIR holds ca.pem and ca.key of a CA that a client under test
-# already trusts (zeqctl's development CA); impostors signed by it are added.
+# already trusts (the development CA, for zeqctl); impostors signed by it are
+# added to the test set.
 set -euo pipefail
 
-if [[ $# -lt 1 || $# -gt 2 ]]; then
-    echo "usage: $0 OUTDIR [TRUSTED_CA_DIR]" >&2
+usage() {
+    echo "usage: $0 dev OUTDIR | $0 test OUTDIR [TRUSTED_CA_DIR]" >&2
     exit 2
-fi
+}
 
-out=$1
-trusted=${2:+$(cd "$2" && pwd)}
+[[ $# -ge 2 ]] || usage
+kind=$1
+out=$2
+trusted=""
+case $kind in
+    dev) [[ $# -eq 2 ]] || usage ;;
+    test)
+        [[ $# -le 3 ]] || usage
+        trusted=${3:+$(cd "$3" && pwd)}
+        ;;
+    *) usage ;;
+esac
 mkdir -p "$out"
 cd "$out"
 
@@ -32,8 +47,11 @@ quiet() {
     fi
 }
 
+made=()
+
 make_ca() { # name, common name
     local name=$1 cn=$2
+    made+=("$name.pem" "$name.key")
     if [[ -s $name.key ]] && openssl x509 -in "$name.pem" -noout -checkend 86400 >/dev/null 2>&1; then
         return
     fi
@@ -48,6 +66,7 @@ make_ca() { # name, common name
 
 make_server() { # name, issuing CA (its path without .pem), subject alternative names, common name
     local name=$1 ca=$2 names=$3 cn=$4
+    made+=("$name.pem" "$name.key")
     # Checking the chain also remakes a leaf whose CA was remade or that expired.
     if [[ -s $name.key ]] && openssl verify -CAfile "$ca.pem" "$name.pem" >/dev/null 2>&1; then
         return
@@ -72,31 +91,36 @@ EOF
     mv "$name.pem.tmp" "$name.pem"
 }
 
-# Trusted by the tests (config/ca.pem): a client that verifies must accept server.pem.
-make_ca ca "HttpLib Test CA"
 loopback="IP:127.0.0.1, DNS:localhost"
-# The certificate a correct client accepts: right issuer, right name, right purpose.
-make_server server ca "$loopback" localhost
-# Trusted by nobody: a client that skips peer verification would accept other-server.pem.
-make_ca other-ca "HttpLib Unrelated Test CA"
-# Valid in every respect except its issuer, so only chain verification can reject it.
-make_server other-server other-ca "$loopback" localhost
-made=(ca.pem ca.key server.pem server.key other-ca.pem other-ca.key other-server.pem other-server.key)
 
-if [[ -n $trusted ]]; then
-    # From the trusted CA but for evil.example: served on 127.0.0.1, only a host-name check
-    # rejects it.
-    make_server wrong-name "$trusted/ca" "DNS:evil.example" evil.example
-    # From the trusted CA with the loopback names but another key: only a certificate pin
-    # tells it from the device's own.
-    make_server twin "$trusted/ca" "$loopback" localhost
-    made+=(wrong-name.pem wrong-name.key twin.pem twin.key)
+if [[ $kind == dev ]]; then
+    # What zeqctl and the library's hosts trust out of the box (config/ca.pem).
+    make_ca ca "HttpLib Development CA"
+    # The emulator's own certificate, for the loopback names it listens on.
+    make_server server ca "$loopback" localhost
+else
+    # Trusted by the tests (config/ca.pem): a client that verifies must accept server.pem.
+    make_ca ca "HttpLib Test CA"
+    # The certificate a correct client accepts: right issuer, right name, right purpose.
+    make_server server ca "$loopback" localhost
+    # Trusted by nobody: a client that skips peer verification would accept other-server.pem.
+    make_ca other-ca "HttpLib Unrelated Test CA"
+    # Valid in every respect except its issuer, so only chain verification can reject it.
+    make_server other-server other-ca "$loopback" localhost
+    if [[ -n $trusted ]]; then
+        # From the trusted CA but for evil.example: served on 127.0.0.1, only a
+        # host-name check rejects it.
+        make_server wrong-name "$trusted/ca" "DNS:evil.example" evil.example
+        # From the trusted CA with the loopback names but another key: only a
+        # certificate pin tells it from the device's own.
+        make_server twin "$trusted/ca" "$loopback" localhost
+    fi
 fi
 
 chmod 600 ./*.key
 for f in "${made[@]}"; do
     [[ -s $f ]] || {
-        echo "make-test-certs: $f was not made" >&2
+        echo "make-certs: $f was not made" >&2
         exit 1
     }
 done
