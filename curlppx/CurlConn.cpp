@@ -3,9 +3,11 @@
 #include "core/ClientConstants.h"
 #include "curlppx/CurlConnPool.h"
 #include "curlppx/CurlShare.h"
+#include "curlppx/detail/CallbackFrame.h"
 #include "curlppx/detail/EngineLog.h"
 #include "curlppx/detail/Paths.h"
 #include "curlppx/detail/RedirectGuard.h"
+#include "curlppx/detail/Request.h"
 #include "platform/Scribo.h"
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
-#include <thread>
 
 namespace curlppx {
 
@@ -93,7 +94,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     if (this == &other) {
         return *this;
     }
-    DetachFromLoop();
+    LetGoOfRequest();
     m_url = other.m_url;
     m_method = other.m_method;
     m_header = other.m_header;
@@ -115,7 +116,6 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     m_retryFunc = other.m_retryFunc;
     m_sslCtxFunc = other.m_sslCtxFunc;
     m_bearer = other.m_bearer;
-    m_break.store(false);
 
     if (m_handle != nullptr) {
         curl_easy_cleanup(m_handle);
@@ -149,30 +149,15 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
 }
 
 CurlConn::~CurlConn() {
-    DetachFromLoop();
-    {
-        // A completion still being delivered on the loop thread finishes first.
-        std::lock_guard lock(m_doneMtx);
-    }
+    LetGoOfRequest();
     if (m_handle != nullptr) {
         curl_easy_cleanup(m_handle);
         m_handle = nullptr;
     }
 }
 
-void CurlConn::DetachFromLoop() {
-    if (m_state.load() == kIdle) {
-        return;
-    }
-    if (auto pool = m_pool.lock()) {
-        CurlGlobal::RunAtUvThreadAndWait([&pool, this] { pool->BreakOnLoop(this); });
-        return;
-    }
-    Finish(CURLE_ABORTED_BY_CALLBACK, false);
-}
-
 void CurlConn::Clear() {
-    DetachFromLoop();
+    LetGoOfRequest();
     if (m_handle == nullptr) {
         m_handle = curl_easy_init();
     } else {
@@ -196,7 +181,6 @@ void CurlConn::Clear() {
     }
     m_uploadFile.clear();
     m_breakConn.store(false);
-    m_doneFunc = nullptr;
     m_sslCtxFunc = nullptr; // curl_easy_reset has removed it from the handle
     m_bearer = false;
     m_refusedRedirect.clear();
@@ -236,7 +220,6 @@ void CurlConn::InitDefaultCurlOption() {
         Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
         Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
         Opt(CURLOPT_PRIVATE, this);
-        m_promise = std::promise<CURLcode>();
         m_pool.reset();
     } catch (const std::exception&) {
         CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlConn::InitDefaultCurlOption",
@@ -524,8 +507,10 @@ CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
     if (conn == nullptr || !conn->m_sslCtxFunc) {
         return CURLE_OK;
     }
+    detail::CallbackFrame frame(conn, true);
     try {
-        return conn->m_sslCtxFunc(easy, sslCtx);
+        const CURLcode code = conn->m_sslCtxFunc(easy, sslCtx);
+        return frame.ConnLetGo() || conn->BreakRequested() ? CURLE_ABORTED_BY_CALLBACK : code;
     } catch (...) {
         // Nothing may unwind through libcurl; a hook that fails refuses.
         return CURLE_SSL_CONNECT_ERROR;
@@ -583,266 +568,279 @@ CURLcode CurlConn::ResetMethodOptions() {
     return code;
 }
 
-template <typename T>
-void CurlConn::SelectMethod(CURLoption option, T value, CurlReqMethod method) {
+void CurlConn::SelectMethod(CurlReqMethod method) {
     ResetMethodOptions();
-    if (Opt(option, value) == CURLE_OK) {
+    // m_method changes only when libcurl took the option.
+    if (SetMethod(method) == CURLE_OK) {
         m_method = method;
     }
 }
 
-std::future<CURLcode> CurlConn::FutureOf(void (CurlConn::*start)()) {
-    m_doneFunc = nullptr;
-    (this->*start)();
-    return m_promise.get_future();
+CurlConn::Description CurlConn::Fetch(CurlReqMethod method) {
+    Description desc;
+    desc.method = method;
+    desc.sink = method == CURL_REQ_HEAD ? Description::Sink::None : Description::Sink::Memory;
+    return desc;
 }
 
-std::future<CURLcode> CurlConn::Request() {
-    return FutureOf(&CurlConn::RequestAsync);
+CurlConn::Description CurlConn::Send(CurlReqMethod method, std::string body,
+                                     const char* contentType) {
+    Description desc;
+    desc.method = method;
+    desc.body = Description::Body::Text;
+    desc.text = std::move(body);
+    desc.contentType = contentType;
+    return desc;
 }
 
-std::future<CURLcode> CurlConn::RequestByFields(const Fields& fields, bool encode) {
-    m_doneFunc = nullptr;
-    RequestByFieldsAsync(fields, encode);
-    return m_promise.get_future();
+CurlConn::Description CurlConn::Form(CurlReqMethod method, const Fields& fields, bool encode) {
+    return Send(method, PackageFields(fields, encode), kFormContentType);
 }
 
-std::future<CURLcode> CurlConn::RequestByString(const std::string& body, const char* contentType) {
-    m_doneFunc = nullptr;
-    RequestByStringAsync(body, contentType);
-    return m_promise.get_future();
-}
-
-std::future<CURLcode> CurlConn::RequestToString() {
-    return FutureOf(&CurlConn::RequestToStringAsync);
-}
-
-std::future<CURLcode> CurlConn::RequestHeaderOnly() {
-    return FutureOf(&CurlConn::RequestHeaderOnlyAsync);
+std::future<CURLcode> CurlConn::FutureOf(const std::shared_ptr<detail::Request>& request) {
+    return request->Future();
 }
 
 std::future<CURLcode> CurlConn::HttpHead() {
-    ResetMethodOptions();
-    return RequestHeaderOnly();
+    return FutureOf(Run(Fetch(CURL_REQ_HEAD), nullptr));
 }
-
 void CurlConn::HttpHead(DoneFunc cb) {
-    ResetMethodOptions();
-    m_doneFunc = std::move(cb);
-    RequestHeaderOnlyAsync();
+    Run(Fetch(CURL_REQ_HEAD), std::move(cb));
 }
-
 std::future<CURLcode> CurlConn::HttpGet() {
-    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
-    return RequestToString();
+    return FutureOf(Run(Fetch(CURL_REQ_GET), nullptr));
 }
-
 void CurlConn::HttpGet(DoneFunc cb) {
-    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
-    m_doneFunc = std::move(cb);
-    RequestToStringAsync();
+    Run(Fetch(CURL_REQ_GET), std::move(cb));
 }
-
-std::future<CURLcode> CurlConn::HttpPost(const Fields& fields, bool encode) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    return RequestByFields(fields, encode);
-}
-
-void CurlConn::HttpPost(const Fields& fields, DoneFunc cb, bool encode) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    m_doneFunc = std::move(cb);
-    RequestByFieldsAsync(fields, encode);
-}
-
-std::future<CURLcode> CurlConn::HttpPost(const std::string& body, const char* contentType) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    return RequestByString(body, contentType);
-}
-
-void CurlConn::HttpPost(const std::string& body, DoneFunc cb, const char* contentType) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    m_doneFunc = std::move(cb);
-    RequestByStringAsync(body, contentType);
-}
-
-std::future<CURLcode> CurlConn::HttpPut(const Fields& fields, bool encode) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    return RequestByFields(fields, encode);
-}
-
-void CurlConn::HttpPut(const Fields& fields, DoneFunc cb, bool encode) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    m_doneFunc = std::move(cb);
-    RequestByFieldsAsync(fields, encode);
-}
-
-std::future<CURLcode> CurlConn::HttpPut(const std::string& body, const char* contentType) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    return RequestByString(body, contentType);
-}
-
-void CurlConn::HttpPut(const std::string& body, DoneFunc cb, const char* contentType) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    m_doneFunc = std::move(cb);
-    RequestByStringAsync(body, contentType);
-}
-
-std::future<CURLcode> CurlConn::HttpPatch(const Fields& fields, bool encode) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    return RequestByFields(fields, encode);
-}
-
-void CurlConn::HttpPatch(const Fields& fields, DoneFunc cb, bool encode) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    m_doneFunc = std::move(cb);
-    RequestByFieldsAsync(fields, encode);
-}
-
-std::future<CURLcode> CurlConn::HttpPatch(const std::string& body, const char* contentType) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    return RequestByString(body, contentType);
-}
-
-void CurlConn::HttpPatch(const std::string& body, DoneFunc cb, const char* contentType) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    m_doneFunc = std::move(cb);
-    RequestByStringAsync(body, contentType);
-}
-
 std::future<CURLcode> CurlConn::HttpDelete() {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "DELETE", CURL_REQ_DELETE);
-    return RequestToString();
+    return FutureOf(Run(Fetch(CURL_REQ_DELETE), nullptr));
 }
-
 void CurlConn::HttpDelete(DoneFunc cb) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "DELETE", CURL_REQ_DELETE);
-    m_doneFunc = std::move(cb);
-    RequestToStringAsync();
+    Run(Fetch(CURL_REQ_DELETE), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPost(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(CURL_REQ_POST, fields, encode), nullptr));
+}
+void CurlConn::HttpPost(const Fields& fields, DoneFunc cb, bool encode) {
+    Run(Form(CURL_REQ_POST, fields, encode), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPost(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(CURL_REQ_POST, body, contentType), nullptr));
+}
+void CurlConn::HttpPost(const std::string& body, DoneFunc cb, const char* contentType) {
+    Run(Send(CURL_REQ_POST, body, contentType), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPut(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(CURL_REQ_PUT, fields, encode), nullptr));
+}
+void CurlConn::HttpPut(const Fields& fields, DoneFunc cb, bool encode) {
+    Run(Form(CURL_REQ_PUT, fields, encode), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPut(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(CURL_REQ_PUT, body, contentType), nullptr));
+}
+void CurlConn::HttpPut(const std::string& body, DoneFunc cb, const char* contentType) {
+    Run(Send(CURL_REQ_PUT, body, contentType), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPatch(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(CURL_REQ_PATCH, fields, encode), nullptr));
+}
+void CurlConn::HttpPatch(const Fields& fields, DoneFunc cb, bool encode) {
+    Run(Form(CURL_REQ_PATCH, fields, encode), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPatch(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(CURL_REQ_PATCH, body, contentType), nullptr));
+}
+void CurlConn::HttpPatch(const std::string& body, DoneFunc cb, const char* contentType) {
+    Run(Send(CURL_REQ_PATCH, body, contentType), std::move(cb));
 }
 
 std::future<CURLcode> CurlConn::HttpDownload(WriteFunc fn, void* userData) {
-    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
-    m_resMode = kResCallback;
-    m_reqMode = kReqNone;
-    m_userData = userData;
-    m_writeFunc = std::move(fn);
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    return Request();
+    Description desc = Fetch(CURL_REQ_GET);
+    desc.sink = Description::Sink::Writer;
+    desc.write = std::move(fn);
+    desc.userData = userData;
+    return FutureOf(Run(std::move(desc), nullptr));
 }
 
 std::future<CURLcode> CurlConn::HttpUpload(std::wstring path, int64_t offset) {
-    std::error_code error;
-    const auto size =
-        std::filesystem::file_size(std::filesystem::path(detail::ToSystemPath(path)), error);
-    if (error || offset > static_cast<int64_t>(size) ||
-        !OpenReadFileToStream(m_uploadFile, path, offset)) {
-        m_promise = std::promise<CURLcode>();
-        m_promise.set_value(CURLE_FILE_COULDNT_READ_FILE);
-        return m_promise.get_future();
-    }
-    m_uploadOffset = offset < 1 ? 0 : offset;
-    ResetMethodOptions();
-    Opt(CURLOPT_UPLOAD, 1L);
-    Opt(CURLOPT_CUSTOMREQUEST, "POST");
-    m_resMode = kResMemory;
-    m_reqMode = kReqFile;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size) - m_uploadOffset);
-    Opt(CURLOPT_READFUNCTION, ReadCallback);
-    Opt(CURLOPT_READDATA, this);
-    return Request();
+    Description desc;
+    desc.body = Description::Body::File;
+    desc.path = std::move(path);
+    desc.offset = offset;
+    return FutureOf(Run(std::move(desc), nullptr));
 }
 
 std::future<CURLcode> CurlConn::HttpUpload(int64_t size, ReadFunc fn, void* userData) {
-    ResetMethodOptions();
-    Opt(CURLOPT_UPLOAD, 1L);
-    Opt(CURLOPT_CUSTOMREQUEST, "POST");
-    m_resMode = kResMemory;
-    m_reqMode = kReqCallback;
-    m_userData = userData;
-    m_writeFunc = nullptr;
-    m_readFunc = std::move(fn);
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    Opt(CURLOPT_READFUNCTION, ReadCallback);
-    Opt(CURLOPT_READDATA, this);
-    return Request();
+    Description desc;
+    desc.body = Description::Body::Source;
+    desc.size = size;
+    desc.read = std::move(fn);
+    desc.userData = userData;
+    return FutureOf(Run(std::move(desc), nullptr));
 }
 
-void CurlConn::RequestToStringAsync() {
-    m_resMode = kResMemory;
-    m_reqMode = kReqNone;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    RequestAsync();
+// The protected forms start with what the handle holds, or as their name says.
+std::future<CURLcode> CurlConn::Request() {
+    return FutureOf(Start(nullptr));
 }
-
-void CurlConn::RequestHeaderOnlyAsync() {
-    if (Opt(CURLOPT_NOBODY, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_HEAD;
-    }
-    m_resMode = kResNone;
-    m_reqMode = kReqNone;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
-    Opt(CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    RequestAsync();
+std::future<CURLcode> CurlConn::RequestByFields(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(m_method, fields, encode), nullptr));
 }
-
-void CurlConn::RequestByStringAsync(const std::string& body, const char* contentType) {
-    m_reqBody = body;
-    m_reqBodySent = 0;
-    m_resMode = kResMemory;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    if (m_method == CURL_REQ_PUT) {
-        // An upload takes its body from the read callback and ignores
-        // POSTFIELDS, so a PUT reads it from memory.
-        m_reqMode = kReqMemory;
-        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(m_reqBody.size()));
-        Opt(CURLOPT_READFUNCTION, ReadCallback);
-        Opt(CURLOPT_READDATA, this);
-    } else {
-        m_reqMode = kReqNone;
-        Opt(CURLOPT_POSTFIELDSIZE, static_cast<long>(m_reqBody.size()));
-        Opt(CURLOPT_POSTFIELDS, m_reqBody.c_str());
-        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-        Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-        Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    }
-    // A null type leaves the header as it is rather than crash.
-    if (contentType != nullptr && m_header.SetField("Content-Type", contentType)) {
-        UpdateHeader();
-    }
-    RequestAsync();
+std::future<CURLcode> CurlConn::RequestByString(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(m_method, body, contentType), nullptr));
 }
-
+std::future<CURLcode> CurlConn::RequestToString() {
+    return FutureOf(Run(Fetch(m_method), nullptr));
+}
+std::future<CURLcode> CurlConn::RequestHeaderOnly() {
+    return FutureOf(Run(Fetch(CURL_REQ_HEAD), nullptr));
+}
+void CurlConn::RequestAsync() {
+    Start(nullptr);
+}
 void CurlConn::RequestByFieldsAsync(const Fields& fields, bool encode) {
-    RequestByStringAsync(PackageFields(fields, encode), kFormContentType);
+    Run(Form(m_method, fields, encode), nullptr);
+}
+void CurlConn::RequestByStringAsync(const std::string& body, const char* contentType) {
+    Run(Send(m_method, body, contentType), nullptr);
+}
+void CurlConn::RequestToStringAsync() {
+    Run(Fetch(m_method), nullptr);
+}
+void CurlConn::RequestHeaderOnlyAsync() {
+    Run(Fetch(CURL_REQ_HEAD), nullptr);
+}
+
+std::shared_ptr<detail::Request> CurlConn::Run(Description desc, DoneFunc done) {
+    LetGoOfRequest(); // a request still running on this connection ends first
+    if (!ApplyBody(desc)) {
+        auto request = std::make_shared<detail::Request>(std::move(done));
+        request->Complete(CURLE_FILE_COULDNT_READ_FILE);
+        return request;
+    }
+    ApplySink(desc);
+    return Start(std::move(done));
+}
+
+bool CurlConn::ApplyBody(Description& desc) {
+    using Body = Description::Body;
+    m_reqMode = kReqNone;
+    m_readFunc = nullptr;
+    curl_off_t uploadSize = -1;
+    switch (desc.body) {
+    case Body::None:
+        SelectMethod(desc.method);
+        break;
+    case Body::Text:
+        SelectMethod(desc.method);
+        m_reqBody = std::move(desc.text);
+        m_reqBodySent = 0;
+        if (m_method == CURL_REQ_PUT) {
+            // An upload takes its body from the read callback and ignores
+            // POSTFIELDS, so a PUT reads it from memory.
+            m_reqMode = kReqMemory;
+            uploadSize = static_cast<curl_off_t>(m_reqBody.size());
+        } else {
+            Opt(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_reqBody.size()));
+            Opt(CURLOPT_POSTFIELDS, m_reqBody.c_str());
+        }
+        // A null type leaves the header as it is rather than crash.
+        if (desc.contentType != nullptr && m_header.SetField("Content-Type", desc.contentType)) {
+            UpdateHeader();
+        }
+        break;
+    case Body::File: {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(
+            std::filesystem::path(detail::ToSystemPath(desc.path)), error);
+        if (error || desc.offset > static_cast<int64_t>(size) ||
+            !OpenReadFileToStream(m_uploadFile, desc.path, desc.offset)) {
+            return false;
+        }
+        m_uploadOffset = desc.offset < 1 ? 0 : desc.offset;
+        m_reqMode = kReqFile;
+        uploadSize = static_cast<curl_off_t>(size) - m_uploadOffset;
+        break;
+    }
+    case Body::Source:
+        m_reqMode = kReqCallback;
+        m_readFunc = std::move(desc.read);
+        uploadSize = desc.size;
+        break;
+    }
+    if (desc.body == Body::File || desc.body == Body::Source) {
+        ResetMethodOptions();
+        Opt(CURLOPT_UPLOAD, 1L);
+        Opt(CURLOPT_CUSTOMREQUEST, "POST");
+    }
+    Opt(CURLOPT_INFILESIZE_LARGE, uploadSize);
+    const bool reads = m_reqMode != kReqNone;
+    Opt(CURLOPT_READFUNCTION, reads ? ReadCallback : static_cast<curl_read_callback>(nullptr));
+    Opt(CURLOPT_READDATA, reads ? this : nullptr);
+    return true;
+}
+
+void CurlConn::ApplySink(Description& desc) {
+    using Sink = Description::Sink;
+    m_resMode = desc.sink == Sink::Memory   ? kResMemory
+                : desc.sink == Sink::Writer ? kResCallback
+                                            : kResNone;
+    m_writeFunc = std::move(desc.write);
+    m_userData = desc.userData;
+    const bool writes = desc.sink != Sink::None;
+    Opt(CURLOPT_WRITEFUNCTION, writes ? WriteCallback : static_cast<curl_write_callback>(nullptr));
+    Opt(CURLOPT_WRITEDATA, writes ? this : nullptr);
+}
+
+std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
+    auto request = std::make_shared<detail::Request>(std::move(done));
+    {
+        std::lock_guard lock(m_requestMtx);
+        m_request = request;
+    }
+    const std::string url = m_url.GetStr();
+    if (url.empty()) {
+        CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
+        // Completes at once so that no future or callback waits forever.
+        Finish(request, CURLE_URL_MALFORMAT, false);
+        return request;
+    }
+    if (CurlGlobal::GetStandByDnsFlag()) {
+        Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
+    }
+    m_resHeader.clear();
+    m_resBody.str(std::string());
+    m_resBody.clear();
+    m_refusedRedirect.clear();
+    m_redirectGuard->Arm(url, CarriesCredentials());
+    auto pool = m_pool.lock();
+    if (!pool) {
+        Finish(request, kEngineError, true);
+        return request;
+    }
+    CurlGlobal::RunAtUvThread(
+        [pool = std::move(pool), this, request] { pool->StartOnLoop(this, request); });
+    return request;
+}
+
+std::shared_ptr<detail::Request> CurlConn::CurrentRequest() {
+    std::lock_guard lock(m_requestMtx);
+    return m_request;
+}
+
+void CurlConn::LetGoOfRequest() {
+    detail::CallbackFrame::LetGo(this);
+    auto request = CurrentRequest();
+    if (!request || request->Completed()) {
+        return;
+    }
+    if (auto pool = m_pool.lock()) {
+        CurlGlobal::RunAtUvThreadAndWait(
+            [&pool, this, &request] { pool->EndOnLoop(this, request, true); });
+    }
+    Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
 }
 
 std::string CurlConn::PackageFields(const Fields& fields, bool encode) {
@@ -884,67 +882,31 @@ bool CurlConn::OpenReadFileToStream(std::fstream& stream, std::wstring& path, in
     }
 }
 
-void CurlConn::RequestAsync() {
-    const std::string url = m_url.GetStr();
-    m_promise = std::promise<CURLcode>();
-    m_state.store(kQueued);
-    if (url.empty()) {
-        CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
-        // Completes at once so that no future or callback waits forever.
-        Finish(CURLE_URL_MALFORMAT, false);
-        return;
-    }
-    if (CurlGlobal::GetStandByDnsFlag()) {
-        Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
-    }
-    m_resHeader.clear();
-    m_resBody.str(std::string());
-    m_resBody.clear();
-    m_break.store(false);
-    m_refusedRedirect.clear();
-    m_redirectGuard->Arm(url, CarriesCredentials());
-    auto pool = m_pool.lock();
-    if (!pool) {
-        OnRequestDone(kEngineError);
-        return;
-    }
-    CurlGlobal::RunAtUvThread([pool = std::move(pool), this] { pool->StartOnLoop(this); });
-}
-
 void CurlConn::OnRequestDone(CURLcode code) {
-    Finish(code, true);
+    if (m_running) {
+        Finish(m_running, code, true);
+    }
 }
 
-void CurlConn::Finish(CURLcode code, bool logFailure) {
-    DoneFunc done;
-    {
-        std::lock_guard lock(m_doneMtx);
-        if (m_state.load() == kIdle) {
-            return; // this request has completed already
-        }
-        if (logFailure && m_resMode == kResMemory) {
-            const long status = GetResCode();
-            if (code != CURLE_OK || status < 200 || status > 299) {
-                CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::OnRequestDone",
-                            "errCode=" + std::to_string(code) +
-                                " and httpCode=" + std::to_string(status),
-                            m_poolId);
-            }
-        }
-        if (m_uploadFile.is_open()) {
-            m_uploadFile.close();
-        }
-        m_uploadFile.clear();
-        done = m_doneFunc;
-        m_state.store(kIdle);
-        try {
-            m_promise.set_value(code);
-        } catch (const std::future_error&) {
+void CurlConn::Finish(const std::shared_ptr<detail::Request>& request, CURLcode code,
+                      bool logFailure) {
+    if (request->Completed()) {
+        return;
+    }
+    if (logFailure && m_resMode == kResMemory) {
+        const long status = GetResCode();
+        if (code != CURLE_OK || status < 200 || status > 299) {
+            CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::OnRequestDone",
+                        "errCode=" + std::to_string(code) +
+                            " and httpCode=" + std::to_string(status),
+                        m_poolId);
         }
     }
-    if (done) {
-        std::thread([done = std::move(done), code] { done(code); }).detach();
+    if (m_uploadFile.is_open()) {
+        m_uploadFile.close();
     }
+    m_uploadFile.clear();
+    request->Complete(code);
 }
 
 void CurlConn::PrepareRetry() {
@@ -964,7 +926,7 @@ void CurlConn::PrepareRetry() {
 // ---- Data callbacks (loop thread) -----------------------------------------
 
 bool CurlConn::BreakRequested() const {
-    return m_break.load(std::memory_order_relaxed) || m_breakConn.load(std::memory_order_relaxed);
+    return m_breakConn.load(std::memory_order_relaxed) || (m_running && m_running->BreakAsked());
 }
 
 size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp) {
@@ -980,8 +942,15 @@ size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp
     case kResMemory:
         conn->m_resBody.write(ptr, static_cast<std::streamsize>(bytes));
         return bytes;
-    case kResCallback:
-        return conn->m_writeFunc ? conn->m_writeFunc(ptr, size, nmemb, conn->m_userData) : bytes;
+    case kResCallback: {
+        if (!conn->m_writeFunc) {
+            return bytes;
+        }
+        detail::CallbackFrame frame(conn, true);
+        const size_t taken = conn->m_writeFunc(ptr, size, nmemb, conn->m_userData);
+        // The sink may have broken, cleared or dropped the connection.
+        return frame.ConnLetGo() || conn->BreakRequested() ? kAbortWrite : taken;
+    }
     default:
         return kAbortWrite;
     }
@@ -990,10 +959,12 @@ size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp
 size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* userp) {
     auto* conn = static_cast<CurlConn*>(userp);
     size_t bytes = 0;
-    if (buffer == nullptr || conn == nullptr || !Product(size, nitems, bytes)) {
+    if (buffer == nullptr || !Product(size, nitems, bytes)) {
         return 0;
     }
-    if (conn->BreakRequested()) {
+    // Without its connection a source has nothing more to give, and 0 would
+    // end the body short as if it were complete.
+    if (conn == nullptr || conn->BreakRequested()) {
         return CURL_READFUNC_ABORT;
     }
     try {
@@ -1016,10 +987,14 @@ size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* us
             file.read(buffer, static_cast<std::streamsize>(bytes));
             return static_cast<size_t>(file.gcount());
         }
-        case kReqCallback:
-            return conn->m_readFunc
-                       ? conn->m_readFunc(buffer, bytes, buffer + bytes, conn->m_userData)
-                       : CURL_READFUNC_ABORT;
+        case kReqCallback: {
+            if (!conn->m_readFunc) {
+                return CURL_READFUNC_ABORT;
+            }
+            detail::CallbackFrame frame(conn, true);
+            const size_t given = conn->m_readFunc(buffer, bytes, buffer + bytes, conn->m_userData);
+            return frame.ConnLetGo() || conn->BreakRequested() ? CURL_READFUNC_ABORT : given;
+        }
         default:
             return CURL_READFUNC_ABORT;
         }
@@ -1106,8 +1081,10 @@ int CurlConn::ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow
         dltotal == 0 ? 0.0 : static_cast<double>(dlnow) / static_cast<double>(dltotal);
     const double ulFraction =
         ultotal == 0 ? 0.0 : static_cast<double>(ulnow) / static_cast<double>(ultotal);
+    detail::CallbackFrame frame(conn, true);
     conn->m_progressFunc(dlFraction, ulFraction, conn->GetDownloadSpeed(), conn->GetUploadSpeed());
-    return CURL_PROGRESSFUNC_CONTINUE;
+    return frame.ConnLetGo() || conn->BreakRequested() ? CURLE_ABORTED_BY_CALLBACK
+                                                       : CURL_PROGRESSFUNC_CONTINUE;
 }
 
 void CurlConn::UpdateSpeed(int64_t dlnow, int64_t ulnow) {
@@ -1152,16 +1129,15 @@ int64_t CurlConn::GetUploadSpeed() {
 // ---- Control and results --------------------------------------------------
 
 void CurlConn::Break() {
-    bool expected = false;
-    if (!m_break.compare_exchange_strong(expected, true)) {
+    auto request = CurrentRequest();
+    if (!request || request->Completed() || !request->AskBreak()) {
         return;
     }
     if (auto pool = m_pool.lock()) {
-        // Waiting on the loop thread itself would never end: break inline.
-        CurlGlobal::RunAtUvThreadAndWait([&pool, this] { pool->BreakOnLoop(this); });
+        // Waits for the loop thread, except on the loop thread itself.
+        CurlGlobal::RunAtUvThreadAndWait(
+            [&pool, this, &request] { pool->EndOnLoop(this, request, false); });
     }
-    // The break task has ended the request; the flag must not abort the next.
-    m_break.store(false);
 }
 
 void CurlConn::BreakConn() {
@@ -1169,8 +1145,7 @@ void CurlConn::BreakConn() {
 }
 
 bool CurlConn::NeedBreakCallback() {
-    bool expected = true;
-    return m_break.compare_exchange_strong(expected, false);
+    return m_running && m_running->BreakAsked();
 }
 
 void CurlConn::InitDefaultRetryCallback() {

@@ -27,7 +27,8 @@ class CurlShare;
 
 namespace detail {
 class RedirectGuard;
-}
+class Request;
+} // namespace detail
 
 enum CurlReqMethod : int {
     CURL_REQ_GET = 0,
@@ -41,9 +42,10 @@ enum CurlReqMethod : int {
 };
 
 // One reusable transfer: an easy handle plus the description of a request and
-// its results. Used by one thread at a time; while a request runs only the
-// loop thread touches the handle. The owner keeps the connection alive until
-// the request has completed (the loop thread holds a raw pointer to it).
+// its results. Configured and started by one thread at a time; while a
+// request runs only the loop thread touches the handle. Break may come from
+// any thread. Clearing or destroying a connection whose request runs ends
+// that request with 42 first, from any thread or callback.
 class HTTPLIB_API CurlConn {
 public:
     using DoneFunc = std::function<void(CURLcode)>;
@@ -147,6 +149,10 @@ public:
     // emptied when the next request starts).
     static constexpr CURLcode kRedirectRefused = CURLE_HTTP_RETURNED_ERROR;
     std::string GetRefusedRedirect();
+    // Ends the request in flight (or the one just started) with 42 and
+    // returns when it has ended. Called on the loop thread from one of the
+    // connection's callbacks it cannot wait: the transfer then ends as soon
+    // as that callback returns. A request that has completed is left alone.
     void Break();
     void BreakConn();
     void InitDefaultRetryCallback();
@@ -199,22 +205,52 @@ protected:
 private:
     friend class CurlConnPool;
 
-    enum State : int { kIdle = 0, kQueued = 1, kActive = 2 };
     enum ResMode : int { kResNone = 0, kResMemory = 1, kResCallback = 3 };
     enum ReqMode : int { kReqNone = 0, kReqMemory = 1, kReqFile = 2, kReqCallback = 3 };
 
+    // What a request sends and where its answer goes. Every request form is
+    // one of these, started by Run.
+    struct Description {
+        enum class Body { None, Text, File, Source };
+        enum class Sink { Memory, Writer, None };
+        // Selected for Body::None and Body::Text; a File or Source body is
+        // sent as a POST upload and keeps m_method.
+        CurlReqMethod method = CURL_REQ_GET;
+        Body body = Body::None;
+        Sink sink = Sink::Memory;
+        std::string text;
+        const char* contentType = nullptr;
+        std::wstring path;
+        int64_t offset = 0; // into the file
+        int64_t size = 0;   // of the source's body
+        ReadFunc read;
+        WriteFunc write;
+        void* userData = nullptr;
+    };
+    static Description Fetch(CurlReqMethod method);
+    static Description Send(CurlReqMethod method, std::string body, const char* contentType);
+    Description Form(CurlReqMethod method, const Fields& fields, bool encode);
+    static std::future<CURLcode> FutureOf(const std::shared_ptr<detail::Request>& request);
+
     template <typename T> CURLcode Opt(CURLoption option, T value);
     CURLcode ResetMethodOptions();
-    // Resets what an earlier request set, then sets the option that selects
-    // method; m_method changes only when libcurl took it.
-    template <typename T> void SelectMethod(CURLoption option, T value, CurlReqMethod method);
     CURLcode ApplyCA(const std::wstring& path, bool isDir, const char* func);
-    std::future<CURLcode> FutureOf(void (CurlConn::*start)());
-    void Finish(CURLcode code, bool logFailure);
+    // Sets the handle up as desc says and starts the request; a file that
+    // cannot be read completes it at once with 37.
+    std::shared_ptr<detail::Request> Run(Description desc, DoneFunc done);
+    void SelectMethod(CurlReqMethod method);
+    void ApplySink(Description& desc);
+    bool ApplyBody(Description& desc);
+    // The one start path: gives the request its identity and hands its
+    // start to the loop thread.
+    std::shared_ptr<detail::Request> Start(DoneFunc done);
+    std::shared_ptr<detail::Request> CurrentRequest();
+    void Finish(const std::shared_ptr<detail::Request>& request, CURLcode code, bool logFailure);
     void PrepareRetry();
-    void DetachFromLoop();
+    // Ends the request in flight with 42 before the connection is cleared,
+    // copied over or destroyed.
+    void LetGoOfRequest();
     bool BreakRequested() const;
-    CURLcode StartByString(const std::string& body, const char* contentType);
     static int64_t NowMs();
     static CURLcode SslCtxCallback(CURL* easy, void* sslCtx, void* userp);
     bool CarriesCredentials();
@@ -228,7 +264,6 @@ private:
     CurlHeader m_header;
     std::shared_ptr<CurlShare> m_share;
     std::string m_reqBody;
-    std::promise<CURLcode> m_promise;
     long m_resCode = 0;
     std::map<std::string, std::string> m_resHeader;
     std::stringstream m_resBody;
@@ -238,7 +273,6 @@ private:
     void* m_userData = nullptr;
     WriteFunc m_writeFunc;
     ReadFunc m_readFunc;
-    DoneFunc m_doneFunc;
     RetryFunc m_retryFunc;
     unsigned char m_retryCount = 0;
     // Atomic: BreakConn may be called from any thread while the loop thread
@@ -257,17 +291,15 @@ private:
     std::weak_ptr<CurlConnPool> m_pool;
     size_t m_poolId = static_cast<size_t>(-1);
     int m_expiredCode = 401;
-    std::atomic<bool> m_break{false};
     bool m_recycled = false;
 
-    // Where the current request is: idle, its start task queued, or its
-    // handle in the pool's multi handle.
-    std::atomic<int> m_state{kIdle};
-    // Loop thread only: the handle is added to the pool's multi handle.
+    // The request started last, read by a Break on any thread.
+    std::mutex m_requestMtx;
+    std::shared_ptr<detail::Request> m_request;
+    // Loop thread only: the request whose start task has run, and whether
+    // its handle is in the pool's multi handle.
+    std::shared_ptr<detail::Request> m_running;
     bool m_inMulti = false;
-    // Held while a completion is delivered, so that the destructor cannot
-    // free the promise under the loop thread.
-    std::mutex m_doneMtx;
     size_t m_reqBodySent = 0;
     int64_t m_uploadOffset = 0;
 };

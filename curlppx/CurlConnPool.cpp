@@ -2,8 +2,11 @@
 
 #include "curlppx/CurlConn.h"
 #include "curlppx/CurlShare.h"
+#include "curlppx/detail/CallbackFrame.h"
 #include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/Request.h"
 
+#include <utility>
 #include <vector>
 
 namespace curlppx {
@@ -61,12 +64,13 @@ CurlConnPool::~CurlConnPool() {
 void CurlConnPool::ShutdownOnLoop() {
     // Transfers still running are ended: their owners must not wait forever.
     std::vector<CurlConn*> active(m_active.begin(), m_active.end());
-    m_active.clear();
     for (CurlConn* conn : active) {
-        RemoveConnFromMulti(conn->m_handle);
-        conn->m_inMulti = false;
-        conn->OnRequestDone(kPoolGone);
+        Detach(conn, false);
+        if (auto request = std::move(conn->m_running)) {
+            conn->Finish(request, kPoolGone, true);
+        }
     }
+    ReleaseOrphans();
     if (m_multi != nullptr) {
         // May still call the socket callback to remove sockets.
         const CURLMcode code = curl_multi_cleanup(m_multi);
@@ -170,20 +174,20 @@ CURLMcode CurlConnPool::Assign(curl_socket_t s, void* p) {
     return curl_multi_assign(m_multi, s, p);
 }
 
-void CurlConnPool::StartOnLoop(CurlConn* conn) {
-    if (conn->m_break.load()) {
-        return; // broken off while queued: the break task behind this one completes it
+void CurlConnPool::StartOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request) {
+    if (request->Completed() || request->BreakAsked()) {
+        return; // ended while queued, or a break task behind this one ends it
     }
     if (m_multi == nullptr || CurlGlobal::LoopStopped()) {
-        conn->OnRequestDone(kPoolGone);
+        conn->Finish(request, kPoolGone, true);
         return;
     }
+    conn->m_running = request;
     if (AddConnToMulti(conn->m_handle) != CURLM_OK) {
-        conn->OnRequestDone(CURLE_FAILED_INIT);
+        conn->Finish(request, CURLE_FAILED_INIT, true);
         return;
     }
     conn->m_inMulti = true;
-    conn->m_state.store(CurlConn::kActive);
     m_active.insert(conn);
     // Act on libcurl's "now" at once instead of one timer period later; this
     // is a task, not a libcurl callback, so the multi call is allowed.
@@ -191,16 +195,63 @@ void CurlConnPool::StartOnLoop(CurlConn* conn) {
     CheckInfo(this);
 }
 
-void CurlConnPool::BreakOnLoop(CurlConn* conn) {
-    if (conn->m_state.load() == CurlConn::kIdle) {
+void CurlConnPool::EndOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request,
+                             bool letGo) {
+    if (request->Completed()) {
         return;
     }
-    if (conn->m_inMulti) {
-        RemoveConnFromMulti(conn->m_handle);
-        conn->m_inMulti = false;
-        m_active.erase(conn);
+    if (conn->m_running == request && conn->m_inMulti) {
+        const bool insideLibcurl = detail::CallbackFrame::InsideLibcurl();
+        if (insideLibcurl && !letGo) {
+            // libcurl refuses the removal here. The transfer's own callbacks
+            // abort it as soon as they run; a task ends it should it idle.
+            CurlGlobal::RunAtUvThread([self = shared_from_this(), conn, request] {
+                self->EndOnLoop(conn, request, false);
+            });
+            return;
+        }
+        Detach(conn, insideLibcurl);
     }
-    conn->OnRequestDone(CURLE_ABORTED_BY_CALLBACK);
+    conn->Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
+}
+
+void CurlConnPool::Detach(CurlConn* conn, bool insideLibcurl) {
+    m_active.erase(conn);
+    conn->m_inMulti = false;
+    if (!insideLibcurl) {
+        RemoveConnFromMulti(conn->m_handle);
+        return;
+    }
+    // The connection keeps none of it: it gets a fresh handle when cleared.
+    // Only plain pointer options are set here, which libcurl allows inside
+    // its callbacks, so that nothing reaches the connection any more.
+    CURL* easy = std::exchange(conn->m_handle, nullptr);
+    for (CURLoption option : {CURLOPT_PRIVATE, CURLOPT_WRITEDATA, CURLOPT_READDATA,
+                              CURLOPT_HEADERDATA, CURLOPT_XFERINFODATA, CURLOPT_SSL_CTX_DATA}) {
+        curl_easy_setopt(easy, option, static_cast<void*>(nullptr));
+    }
+    m_orphans.push_back(Orphan{easy, conn->m_header.GetRawList(), std::move(conn->m_url),
+                               std::move(conn->m_reqBody)});
+    CurlGlobal::RunAtUvThread([self = shared_from_this()] { self->ReleaseOrphans(); });
+}
+
+void CurlConnPool::ReleaseOrphans() {
+    for (Orphan& orphan : m_orphans) {
+        RemoveConnFromMulti(orphan.easy);
+        curl_easy_cleanup(orphan.easy);
+    }
+    m_orphans.clear();
+}
+
+bool CurlConnPool::ReleaseOrphan(CURL* easy) {
+    for (auto it = m_orphans.begin(); it != m_orphans.end(); ++it) {
+        if (it->easy == easy) {
+            curl_easy_cleanup(easy); // already out of the multi handle
+            m_orphans.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
 int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, void* socketp) {
@@ -305,38 +356,54 @@ void CurlConnPool::CheckInfo(CurlConnPool* pool) {
     }
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(pool->m_multi, &left)) {
-        if (msg->msg != CURLMSG_DONE) {
-            continue;
+        if (msg->msg == CURLMSG_DONE) {
+            // The message is invalid once its handle is removed: read it first.
+            pool->Finished(msg->easy_handle, msg->data.result);
         }
-        // The message is invalid once its handle is removed: read it first.
-        CURL* easy = msg->easy_handle;
-        CURLcode result = msg->data.result;
-        CurlConn* conn = nullptr;
-        const CURLcode info = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &conn);
-        pool->RemoveConnFromMulti(easy);
-        if (info != CURLE_OK || conn == nullptr) {
-            continue;
-        }
-        conn->m_inMulti = false;
-        pool->m_active.erase(conn);
-        if (conn->m_break.load()) {
-            continue; // the queued break task completes it with 42
-        }
-        if (!conn->m_refusedRedirect.empty()) {
-            conn->OnRequestDone(CurlConn::kRedirectRefused); // trying again changes nothing
-            continue;
-        }
-        if (conn->m_retryFunc && conn->m_retryFunc(conn, result)) {
-            ++conn->m_retryCount;
-            conn->PrepareRetry();
-            if (pool->AddConnToMulti(easy) == CURLM_OK) {
-                conn->m_inMulti = true;
-                pool->m_active.insert(conn);
-                continue;
-            }
-        }
-        conn->OnRequestDone(result);
     }
+}
+
+void CurlConnPool::Finished(CURL* easy, CURLcode result) {
+    CurlConn* conn = nullptr;
+    const CURLcode info = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &conn);
+    RemoveConnFromMulti(easy);
+    if (ReleaseOrphan(easy) || info != CURLE_OK || conn == nullptr) {
+        return;
+    }
+    m_active.erase(conn);
+    conn->m_inMulti = false;
+    const auto request = conn->m_running;
+    if (!request || request->Completed()) {
+        return;
+    }
+    if (request->BreakAsked()) {
+        conn->Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
+        return;
+    }
+    if (!conn->m_refusedRedirect.empty()) {
+        conn->Finish(request, CurlConn::kRedirectRefused, true); // trying again changes nothing
+        return;
+    }
+    bool retry = false;
+    if (conn->m_retryFunc) {
+        detail::CallbackFrame frame(conn, false);
+        retry = conn->m_retryFunc(conn, result);
+        // The callback may have ended the request, or cleared or dropped
+        // the connection.
+        if (frame.ConnLetGo() || request->Completed()) {
+            return;
+        }
+    }
+    if (retry) {
+        ++conn->m_retryCount;
+        conn->PrepareRetry();
+        if (AddConnToMulti(easy) == CURLM_OK) {
+            conn->m_inMulti = true;
+            m_active.insert(conn);
+            return;
+        }
+    }
+    conn->Finish(request, result, true);
 }
 
 } // namespace curlppx

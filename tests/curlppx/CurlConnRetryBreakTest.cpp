@@ -214,3 +214,147 @@ TEST_F(RetryBreakTest, FreeingAConnectionMidTransferEndsItFirst) {
     EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, Await(done));
     m_conn.reset();
 }
+
+namespace {
+
+// Where a caller's code runs on the loop thread, and what it does there to
+// the connection whose request is running.
+enum class Where { Sink, Progress, Source, Retry };
+enum class Action { Break, FreeConn, Drop };
+
+std::string Name(Where where) {
+    static const char* const kNames[] = {"Sink", "Progress", "Source", "Retry"};
+    return kNames[static_cast<int>(where)];
+}
+
+std::string Name(Action action) {
+    static const char* const kNames[] = {"Break", "FreeConn", "Drop"};
+    return kNames[static_cast<int>(action)];
+}
+
+class FromCallbackTest : public ::testing::TestWithParam<std::tuple<Where, Action>> {
+protected:
+    static constexpr size_t kOwnPool = 5;
+
+    void SetUp() override {
+        m_path = UniquePath();
+        m_conn = ConnTo(kOwnPool, Http().BaseUrl() + m_path.substr(1));
+        ASSERT_TRUE(m_conn);
+    }
+
+    // Runs the action once, from whichever callback calls it first.
+    void Act() {
+        if (m_acted.exchange(true)) {
+            ++m_callsAfter;
+            return;
+        }
+        auto conn = m_conn;
+        switch (std::get<1>(GetParam())) {
+        case Action::Break:
+            conn->Break();
+            break;
+        case Action::FreeConn:
+            CurlGlobal::GetInstance().FreeConn(kOwnPool, conn);
+            break;
+        case Action::Drop:
+            break;
+        }
+        m_conn.reset();
+        conn.reset(); // the last reference, for Drop
+    }
+
+    std::future<CURLcode> Start() {
+        const Where where = std::get<0>(GetParam());
+        CurlConn& conn = *m_conn;
+        if (where == Where::Source) {
+            Http().Script(m_path, {Reply::Json("stored")});
+            return conn.HttpUpload(
+                64 * 1024 * 1024,
+                [this](char* buffer, size_t size, char*, void*) {
+                    Act();
+                    std::fill(buffer, buffer + size, 'u');
+                    return size;
+                },
+                nullptr);
+        }
+        Reply big = Reply::Json(std::string(4 * 1024 * 1024, 'd'));
+        if (where == Where::Retry) {
+            big.fault = Reply::Fault::DropMidBody;
+            conn.SetRetryCallback([this](CurlConn*, CURLcode) {
+                Act();
+                return true;
+            });
+        }
+        Http().Script(m_path, {big});
+        if (where == Where::Progress) {
+            conn.ProgressEnable(true);
+            conn.SetProgressCB([this](double, double, int64_t, int64_t) { Act(); });
+        }
+        return conn.HttpDownload(
+            [this, where](char*, size_t size, size_t count, void*) {
+                if (where == Where::Sink) {
+                    Act();
+                }
+                return size * count;
+            },
+            nullptr);
+    }
+
+    std::string m_path;
+    std::shared_ptr<CurlConn> m_conn;
+    std::atomic<bool> m_acted{false};
+    std::atomic<int> m_callsAfter{0};
+};
+
+} // namespace
+
+TEST_P(FromCallbackTest, RequestEndsOnceAndThePoolKeepsWorking) {
+    auto done = Start();
+    EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, Await(done));
+    EXPECT_TRUE(m_acted.load());
+
+    // The pool hands the connection out again (FreeConn) or a new one, and
+    // both the loop and the pool work on.
+    const std::string next = UniquePath();
+    Http().Script(next, {Reply::Json("after")});
+    auto conn = ConnTo(kOwnPool, Http().BaseUrl() + next.substr(1));
+    auto again = conn->HttpGet();
+    EXPECT_EQ(CURLE_OK, Await(again));
+    EXPECT_EQ("after", conn->GetRespones());
+    CurlGlobal::GetInstance().FreeConn(kOwnPool, conn);
+
+    // Nothing of the ended request ran after the action, and a retry
+    // callback that ended it did not start it again.
+    EXPECT_EQ(0, m_callsAfter.load());
+    EXPECT_LE(RequestsTo(Http(), m_path).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, FromCallbackTest,
+    ::testing::Combine(::testing::Values(Where::Sink, Where::Progress, Where::Source, Where::Retry),
+                       ::testing::Values(Action::Break, Action::FreeConn, Action::Drop)),
+    [](const auto& info) { return Name(std::get<0>(info.param)) + Name(std::get<1>(info.param)); });
+
+TEST_F(RetryBreakTest, BreakRacingTheNextRequestEndsItOnceOrNotAtAll) {
+    constexpr int kRounds = 200;
+    Http().Script(m_path, {Reply::Json("r")});
+    for (int round = 0; round < kRounds; ++round) {
+        Completion completion;
+        std::promise<void> go;
+        auto start = go.get_future().share();
+        std::thread breaker([&] {
+            start.wait();
+            m_conn->Break();
+        });
+        go.set_value();
+        m_conn->HttpGet(completion.Callback());
+        breaker.join();
+        ASSERT_TRUE(completion.WaitFor(1)) << "round " << round;
+        // A request that was started twice fails here: its handle is busy.
+        auto next = m_conn->HttpGet();
+        ASSERT_EQ(CURLE_OK, Await(next)) << "round " << round;
+        const auto codes = completion.Codes();
+        ASSERT_EQ(1u, codes.size()) << "round " << round;
+        ASSERT_TRUE(codes[0] == CURLE_OK || codes[0] == CURLE_ABORTED_BY_CALLBACK);
+    }
+}
