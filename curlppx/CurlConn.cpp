@@ -61,6 +61,10 @@ std::string Trim(const char* begin, const char* end) {
     return std::string(begin, end);
 }
 
+template <typename F> std::shared_ptr<const F> Hold(F fn) {
+    return fn ? std::make_shared<const F>(std::move(fn)) : nullptr;
+}
+
 } // namespace
 
 template <typename T> CURLcode CurlConn::Opt(CURLoption option, T value) {
@@ -113,6 +117,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     m_reqMode = other.m_reqMode;
     m_writeFunc = other.m_writeFunc;
     m_readFunc = other.m_readFunc;
+    m_seekFunc = other.m_seekFunc;
     m_retryFunc = other.m_retryFunc;
     m_sslCtxFunc = other.m_sslCtxFunc;
     m_bearer = other.m_bearer;
@@ -133,6 +138,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     Opt(CURLOPT_HEADERDATA, this);
     Opt(CURLOPT_WRITEDATA, this);
     Opt(CURLOPT_READDATA, this);
+    Opt(CURLOPT_SEEKDATA, this);
     Opt(CURLOPT_XFERINFODATA, this);
     Opt(CURLOPT_SSL_CTX_DATA, this);
     Opt(CURLOPT_CURLU, m_url.GetHandle());
@@ -176,6 +182,7 @@ void CurlConn::Clear() {
     m_userData = nullptr;
     m_writeFunc = nullptr;
     m_readFunc = nullptr;
+    m_seekFunc = nullptr;
     if (m_uploadFile.is_open()) {
         m_uploadFile.close();
     }
@@ -483,16 +490,16 @@ CURLcode CurlConn::ProgressEnable(bool on) {
 
 void CurlConn::SetProgressCB(ProgressFunc fn) {
     if (fn) {
-        m_progressFunc = std::move(fn);
+        m_progressFunc = Hold(std::move(fn));
     }
 }
 
 void CurlConn::SetRetryCallback(RetryFunc fn) {
-    m_retryFunc = std::move(fn);
+    m_retryFunc = Hold(std::move(fn));
 }
 
 void CurlConn::SetSslCtxFunction(SslCtxFunc fn) {
-    m_sslCtxFunc = std::move(fn);
+    m_sslCtxFunc = Hold(std::move(fn));
     if (m_sslCtxFunc) {
         Opt(CURLOPT_SSL_CTX_FUNCTION, SslCtxCallback);
         Opt(CURLOPT_SSL_CTX_DATA, this);
@@ -504,12 +511,13 @@ void CurlConn::SetSslCtxFunction(SslCtxFunc fn) {
 
 CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
     auto* conn = static_cast<CurlConn*>(userp);
-    if (conn == nullptr || !conn->m_sslCtxFunc) {
+    const auto hook = conn != nullptr ? conn->m_sslCtxFunc : nullptr;
+    if (!hook) {
         return CURLE_OK;
     }
     detail::CallbackFrame frame(conn, true);
     try {
-        const CURLcode code = conn->m_sslCtxFunc(easy, sslCtx);
+        const CURLcode code = (*hook)(easy, sslCtx);
         return frame.ConnLetGo() || conn->BreakRequested() ? CURLE_ABORTED_BY_CALLBACK : code;
     } catch (...) {
         // Nothing may unwind through libcurl; a hook that fails refuses.
@@ -672,11 +680,13 @@ std::future<CURLcode> CurlConn::HttpUpload(std::wstring path, int64_t offset) {
     return FutureOf(Run(std::move(desc), nullptr));
 }
 
-std::future<CURLcode> CurlConn::HttpUpload(int64_t size, ReadFunc fn, void* userData) {
+std::future<CURLcode> CurlConn::HttpUpload(int64_t size, ReadFunc fn, void* userData,
+                                           SeekFunc seek) {
     Description desc;
     desc.body = Description::Body::Source;
     desc.size = size;
     desc.read = std::move(fn);
+    desc.seek = std::move(seek);
     desc.userData = userData;
     return FutureOf(Run(std::move(desc), nullptr));
 }
@@ -728,6 +738,8 @@ bool CurlConn::ApplyBody(Description& desc) {
     using Body = Description::Body;
     m_reqMode = kReqNone;
     m_readFunc = nullptr;
+    m_seekFunc = nullptr;
+    m_uploadRead = 0;
     curl_off_t uploadSize = -1;
     switch (desc.body) {
     case Body::None:
@@ -766,7 +778,8 @@ bool CurlConn::ApplyBody(Description& desc) {
     }
     case Body::Source:
         m_reqMode = kReqCallback;
-        m_readFunc = std::move(desc.read);
+        m_readFunc = Hold(std::move(desc.read));
+        m_seekFunc = Hold(std::move(desc.seek));
         uploadSize = desc.size;
         break;
     }
@@ -779,6 +792,10 @@ bool CurlConn::ApplyBody(Description& desc) {
     const bool reads = m_reqMode != kReqNone;
     Opt(CURLOPT_READFUNCTION, reads ? ReadCallback : static_cast<curl_read_callback>(nullptr));
     Opt(CURLOPT_READDATA, reads ? this : nullptr);
+    // libcurl rewinds by itself too, when it resends on a connection that
+    // died while reused, or follows a 307.
+    Opt(CURLOPT_SEEKFUNCTION, reads ? SeekCallback : static_cast<curl_seek_callback>(nullptr));
+    Opt(CURLOPT_SEEKDATA, reads ? this : nullptr);
     return true;
 }
 
@@ -787,7 +804,7 @@ void CurlConn::ApplySink(Description& desc) {
     m_resMode = desc.sink == Sink::Memory   ? kResMemory
                 : desc.sink == Sink::Writer ? kResCallback
                                             : kResNone;
-    m_writeFunc = std::move(desc.write);
+    m_writeFunc = Hold(std::move(desc.write));
     m_userData = desc.userData;
     const bool writes = desc.sink != Sink::None;
     Opt(CURLOPT_WRITEFUNCTION, writes ? WriteCallback : static_cast<curl_write_callback>(nullptr));
@@ -909,18 +926,58 @@ void CurlConn::Finish(const std::shared_ptr<detail::Request>& request, CURLcode 
     request->Complete(code);
 }
 
-void CurlConn::PrepareRetry() {
+bool CurlConn::PrepareRetry() {
+    if (m_uploadRead > 0 && !RewindUpload(0)) {
+        return false;
+    }
     m_resHeader.clear();
     if (m_resMode == kResMemory) {
         m_resBody.str(std::string());
         m_resBody.clear();
     }
-    if (m_reqMode == kReqMemory) {
-        m_reqBodySent = 0;
-    } else if (m_reqMode == kReqFile && m_uploadFile.is_open()) {
+    return true;
+}
+
+bool CurlConn::RewindUpload(int64_t offset) {
+    bool rewound = false;
+    switch (m_reqMode) {
+    case kReqMemory:
+        rewound = offset >= 0 && static_cast<size_t>(offset) <= m_reqBody.size();
+        if (rewound) {
+            m_reqBodySent = static_cast<size_t>(offset);
+        }
+        break;
+    case kReqFile:
         m_uploadFile.clear();
-        m_uploadFile.seekg(m_uploadOffset, std::ios::beg);
+        rewound = m_uploadFile.is_open() &&
+                  static_cast<bool>(m_uploadFile.seekg(m_uploadOffset + offset, std::ios::beg));
+        break;
+    case kReqCallback:
+        if (const auto seek = m_seekFunc) {
+            rewound = (*seek)(offset, m_userData);
+        }
+        break;
+    default:
+        rewound = true;
+        break;
     }
+    if (rewound) {
+        m_uploadRead = offset;
+    }
+    return rewound;
+}
+
+int CurlConn::SeekCallback(void* userp, curl_off_t offset, int origin) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    if (conn == nullptr || origin != SEEK_SET) {
+        return CURL_SEEKFUNC_CANTSEEK;
+    }
+    detail::CallbackFrame frame(conn, true);
+    const bool rewound = conn->RewindUpload(offset);
+    if (frame.ConnLetGo()) {
+        return CURL_SEEKFUNC_FAIL;
+    }
+    return rewound ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_CANTSEEK;
 }
 
 // ---- Data callbacks (loop thread) -----------------------------------------
@@ -943,11 +1000,12 @@ size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp
         conn->m_resBody.write(ptr, static_cast<std::streamsize>(bytes));
         return bytes;
     case kResCallback: {
-        if (!conn->m_writeFunc) {
+        const auto write = conn->m_writeFunc;
+        if (!write) {
             return bytes;
         }
         detail::CallbackFrame frame(conn, true);
-        const size_t taken = conn->m_writeFunc(ptr, size, nmemb, conn->m_userData);
+        const size_t taken = (*write)(ptr, size, nmemb, conn->m_userData);
         // The sink may have broken, cleared or dropped the connection.
         return frame.ConnLetGo() || conn->BreakRequested() ? kAbortWrite : taken;
     }
@@ -974,6 +1032,7 @@ size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* us
             const size_t n = std::min(left, bytes);
             conn->m_reqBody.copy(buffer, n, conn->m_reqBodySent);
             conn->m_reqBodySent += n;
+            conn->m_uploadRead += static_cast<int64_t>(n);
             return n;
         }
         case kReqFile: {
@@ -985,15 +1044,23 @@ size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* us
                 return CURL_READFUNC_ABORT;
             }
             file.read(buffer, static_cast<std::streamsize>(bytes));
+            conn->m_uploadRead += file.gcount();
             return static_cast<size_t>(file.gcount());
         }
         case kReqCallback: {
-            if (!conn->m_readFunc) {
+            const auto read = conn->m_readFunc;
+            if (!read) {
                 return CURL_READFUNC_ABORT;
             }
             detail::CallbackFrame frame(conn, true);
-            const size_t given = conn->m_readFunc(buffer, bytes, buffer + bytes, conn->m_userData);
-            return frame.ConnLetGo() || conn->BreakRequested() ? CURL_READFUNC_ABORT : given;
+            const size_t given = (*read)(buffer, bytes, buffer + bytes, conn->m_userData);
+            if (frame.ConnLetGo() || conn->BreakRequested()) {
+                return CURL_READFUNC_ABORT;
+            }
+            if (given <= bytes) {
+                conn->m_uploadRead += static_cast<int64_t>(given);
+            }
+            return given;
         }
         default:
             return CURL_READFUNC_ABORT;
@@ -1074,7 +1141,8 @@ int CurlConn::ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow
     if (conn->BreakRequested()) {
         return CURLE_ABORTED_BY_CALLBACK;
     }
-    if ((dltotal < 1 && dlnow < 1 && ultotal < 1 && ulnow < 1) || !conn->m_progressFunc) {
+    const auto progress = conn->m_progressFunc;
+    if ((dltotal < 1 && dlnow < 1 && ultotal < 1 && ulnow < 1) || !progress) {
         return CURL_PROGRESSFUNC_CONTINUE;
     }
     const double dlFraction =
@@ -1082,7 +1150,7 @@ int CurlConn::ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow
     const double ulFraction =
         ultotal == 0 ? 0.0 : static_cast<double>(ulnow) / static_cast<double>(ultotal);
     detail::CallbackFrame frame(conn, true);
-    conn->m_progressFunc(dlFraction, ulFraction, conn->GetDownloadSpeed(), conn->GetUploadSpeed());
+    (*progress)(dlFraction, ulFraction, conn->GetDownloadSpeed(), conn->GetUploadSpeed());
     return frame.ConnLetGo() || conn->BreakRequested() ? CURLE_ABORTED_BY_CALLBACK
                                                        : CURL_PROGRESSFUNC_CONTINUE;
 }
@@ -1149,9 +1217,8 @@ bool CurlConn::NeedBreakCallback() {
 }
 
 void CurlConn::InitDefaultRetryCallback() {
-    // Works on the connection it is called with, so a copy of the callback
-    // in another connection judges that connection.
-    m_retryFunc = [](CurlConn* conn, CURLcode code) -> bool {
+    // Judges the connection it is called with, so one instance serves all.
+    static const auto kDefault = Hold<RetryFunc>([](CurlConn* conn, CURLcode code) {
         const long status = conn->GetResCode();
         if (status == conn->m_expiredCode) {
             CurlGlobal::SetAtIsExpired(true);
@@ -1160,8 +1227,7 @@ void CurlConn::InitDefaultRetryCallback() {
             return false;
         }
         if (code != CURLE_OK) {
-            const bool retry = code != CURLE_ABORTED_BY_CALLBACK && conn->m_needRetry &&
-                               conn->m_retryCount < kMaxRetries;
+            const bool retry = conn->CheckNeedRetry(code);
             Scribo::Output(Scribo::subTrans, Scribo::LOG_ERROR, __LINE__, kRetryFunc,
                            "DoRetryCallback errCode: " + std::to_string(code) +
                                ", isNeedRetry: " + (retry ? "true" : "false"),
@@ -1174,7 +1240,8 @@ void CurlConn::InitDefaultRetryCallback() {
             conn->Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
         }
         return false;
-    };
+    });
+    m_retryFunc = kDefault;
 }
 
 bool CurlConn::CheckNeedRetry(int code) {

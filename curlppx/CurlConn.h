@@ -55,6 +55,10 @@ public:
     // Upload source: (buffer, capacity in bytes, end of buffer, user data);
     // returns the bytes written, 0 at the end, or CURL_READFUNC_ABORT.
     using ReadFunc = std::function<size_t(char*, size_t, char*, void*)>;
+    // Moves an upload source back to offset bytes from the start of its
+    // body: (offset, user data); false when it cannot. Without one, a
+    // request whose source has been read is not sent again.
+    using SeekFunc = std::function<bool(int64_t, void*)>;
     using RetryFunc = std::function<bool(CurlConn*, CURLcode)>;
     using ProgressFunc = std::function<void(double, double, int64_t, int64_t)>;
     // Sees the TLS context of every connection this connection opens, before
@@ -137,7 +141,8 @@ public:
     void HttpDelete(DoneFunc cb);
     std::future<CURLcode> HttpDownload(WriteFunc fn, void* userData);
     std::future<CURLcode> HttpUpload(std::wstring path, int64_t offset);
-    std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData);
+    std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData,
+                                     SeekFunc seek = nullptr);
 
     // Control and results.
     // An https request never follows a redirect to a non-https URL, and a
@@ -224,6 +229,7 @@ private:
         int64_t offset = 0; // into the file
         int64_t size = 0;   // of the source's body
         ReadFunc read;
+        SeekFunc seek;
         WriteFunc write;
         void* userData = nullptr;
     };
@@ -246,13 +252,17 @@ private:
     std::shared_ptr<detail::Request> Start(DoneFunc done);
     std::shared_ptr<detail::Request> CurrentRequest();
     void Finish(const std::shared_ptr<detail::Request>& request, CURLcode code, bool logFailure);
-    void PrepareRetry();
+    // Empties what the last attempt collected and moves the upload back to
+    // its start; false when the body was read and cannot be read again.
+    bool PrepareRetry();
+    bool RewindUpload(int64_t offset);
     // Ends the request in flight with 42 before the connection is cleared,
     // copied over or destroyed.
     void LetGoOfRequest();
     bool BreakRequested() const;
     static int64_t NowMs();
     static CURLcode SslCtxCallback(CURL* easy, void* sslCtx, void* userp);
+    static int SeekCallback(void* userp, curl_off_t offset, int origin);
     bool CarriesCredentials();
     // Loop thread: true when the Location of the response being read must
     // not be followed.
@@ -271,16 +281,20 @@ private:
     int m_resMode = kResNone;
     int m_reqMode = kReqNone;
     void* m_userData = nullptr;
-    WriteFunc m_writeFunc;
-    ReadFunc m_readFunc;
-    RetryFunc m_retryFunc;
+    // The caller's functions are held by shared pointer: the loop thread
+    // keeps the one it runs alive, even when that function clears or drops
+    // the connection.
+    std::shared_ptr<const WriteFunc> m_writeFunc;
+    std::shared_ptr<const ReadFunc> m_readFunc;
+    std::shared_ptr<const SeekFunc> m_seekFunc;
+    std::shared_ptr<const RetryFunc> m_retryFunc;
     unsigned char m_retryCount = 0;
     // Atomic: BreakConn may be called from any thread while the loop thread
     // reads it in the data callbacks.
     std::atomic<bool> m_breakConn{false};
     bool m_needRetry = true;
-    ProgressFunc m_progressFunc;
-    SslCtxFunc m_sslCtxFunc;
+    std::shared_ptr<const ProgressFunc> m_progressFunc;
+    std::shared_ptr<const SslCtxFunc> m_sslCtxFunc;
     bool m_bearer = false;
     std::unique_ptr<detail::RedirectGuard> m_redirectGuard;
     std::string m_refusedRedirect;
@@ -302,6 +316,8 @@ private:
     bool m_inMulti = false;
     size_t m_reqBodySent = 0;
     int64_t m_uploadOffset = 0;
+    // Bytes the source has given in this attempt.
+    int64_t m_uploadRead = 0;
 };
 
 } // namespace curlppx

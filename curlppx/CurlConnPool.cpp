@@ -385,18 +385,21 @@ void CurlConnPool::Finished(CURL* easy, CURLcode result) {
         return;
     }
     bool retry = false;
-    if (conn->m_retryFunc) {
+    {
+        // The retry callback and the upload's seek are the caller's code:
+        // they may end the request, or clear or drop the connection.
+        const auto retryFunc = conn->m_retryFunc;
         detail::CallbackFrame frame(conn, false);
-        retry = conn->m_retryFunc(conn, result);
-        // The callback may have ended the request, or cleared or dropped
-        // the connection.
+        retry = retryFunc && (*retryFunc)(conn, result);
+        if (!frame.ConnLetGo() && !request->Completed() && retry) {
+            retry = conn->PrepareRetry();
+        }
         if (frame.ConnLetGo() || request->Completed()) {
             return;
         }
     }
     if (retry) {
         ++conn->m_retryCount;
-        conn->PrepareRetry();
         if (AddConnToMulti(easy) == CURLM_OK) {
             conn->m_inMulti = true;
             m_active.insert(conn);

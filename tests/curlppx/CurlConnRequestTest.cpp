@@ -444,3 +444,48 @@ TEST_P(RedirectTest, RedirectIsFollowedOnlyWhereCredentialsAndTlsAreKept) {
 
 INSTANTIATE_TEST_SUITE_P(Redirects, RedirectTest, ::testing::ValuesIn(RedirectCases()),
                          [](const auto& info) { return info.param.name; });
+
+TEST_F(RequestTest, RetriedCallbackUploadIsResentWholeOrNotAtAll) {
+    struct Source {
+        std::string data = Pattern(5000);
+        size_t sent = 0;
+    };
+    const auto read = [](char* buffer, size_t size, char*, void* user) {
+        auto* src = static_cast<Source*>(user);
+        const size_t n = std::min(size, src->data.size() - src->sent);
+        src->data.copy(buffer, n, src->sent);
+        src->sent += n;
+        return n;
+    };
+    Reply cut = Reply::Json(std::string(4096, 'c'));
+    cut.fault = Reply::Fault::DropMidBody;
+
+    // A source that cannot go back is not read twice: the failure stands.
+    Http().Script(m_path, {cut, Reply::Json("again")});
+    Source once;
+    auto done = m_conn->HttpUpload(static_cast<int64_t>(once.data.size()), read, &once);
+    EXPECT_EQ(CURLE_PARTIAL_FILE, Await(done));
+    EXPECT_EQ(0, m_conn->GetRetryCount());
+    auto seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(once.data, seen[0].body);
+
+    // One that can go back is rewound and sent whole again.
+    Http().ClearRequests();
+    Http().Script(m_path, {cut, Reply::Json("again")});
+    Source twice;
+    std::vector<int64_t> seeks;
+    auto retried = m_conn->HttpUpload(
+        static_cast<int64_t>(twice.data.size()), read, &twice, [&](int64_t offset, void* user) {
+            seeks.push_back(offset);
+            static_cast<Source*>(user)->sent = static_cast<size_t>(offset);
+            return true;
+        });
+    ASSERT_EQ(CURLE_OK, Await(retried));
+    EXPECT_EQ("again", m_conn->GetRespones());
+    EXPECT_EQ(std::vector<int64_t>{0}, seeks);
+    seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(twice.data, seen[0].body);
+    EXPECT_EQ(twice.data, seen[1].body);
+}
