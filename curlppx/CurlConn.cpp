@@ -8,6 +8,7 @@
 #include "curlppx/detail/Paths.h"
 #include "curlppx/detail/RedirectGuard.h"
 #include "curlppx/detail/Request.h"
+#include "curlppx/detail/UrlCoding.h"
 #include "platform/Scribo.h"
 
 #include <algorithm>
@@ -526,39 +527,19 @@ CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
 }
 
 std::string CurlConn::UrlEncode(const std::string& text) {
-    if (m_handle == nullptr || text.empty()) {
-        return text;
-    }
-    char* escaped = curl_easy_escape(m_handle, text.data(), static_cast<int>(text.size()));
-    if (escaped == nullptr) {
-        return text;
-    }
-    std::string out = escaped;
-    curl_free(escaped);
-    return out.empty() ? text : out;
+    return detail::Escape(m_handle, text);
 }
 
 std::string CurlConn::UrlUncode(const std::string& text) {
-    if (m_handle == nullptr || text.empty()) {
-        return text;
-    }
-    int length = 0;
-    char* decoded =
-        curl_easy_unescape(m_handle, text.data(), static_cast<int>(text.size()), &length);
-    if (decoded == nullptr) {
-        return text;
-    }
-    std::string out = decoded; // up to the first zero byte
-    curl_free(decoded);
-    return out.empty() ? text : out;
+    return detail::Unescape(m_handle, text);
 }
 
 bool CurlConn::IsRecycled() {
-    return m_recycled;
+    return m_recycled.load();
 }
 
 void CurlConn::SetRecycled(bool recycled) {
-    m_recycled = recycled;
+    m_recycled.store(recycled);
 }
 
 // ---- Requests -------------------------------------------------------------

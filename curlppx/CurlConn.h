@@ -305,7 +305,9 @@ private:
     std::weak_ptr<CurlConnPool> m_pool;
     size_t m_poolId = static_cast<size_t>(-1);
     int m_expiredCode = 401;
-    bool m_recycled = false;
+    // Exchanged by FreeConn, so that two threads freeing one connection
+    // queue it once.
+    std::atomic<bool> m_recycled{false};
 
     // The request started last, read by a Break on any thread.
     std::mutex m_requestMtx;

@@ -133,11 +133,10 @@ std::shared_ptr<CurlConn> CurlConnPool::GetConn() {
 }
 
 void CurlConnPool::FreeConn(std::shared_ptr<CurlConn> conn) {
-    if (!conn || conn->IsRecycled()) {
+    if (!conn || conn->m_recycled.exchange(true)) {
         return;
     }
     conn->Clear();
-    conn->SetRecycled(true);
     m_freeConns.push(std::move(conn));
 }
 
