@@ -1,6 +1,6 @@
 #include "curlppx/detail/Request.h"
 
-#include <thread>
+#include "curlppx/detail/CallbackPool.h"
 
 namespace curlppx::detail {
 
@@ -12,7 +12,7 @@ bool Request::Complete(CURLcode code) {
     // take the future's answer and drop the connection at once.
     m_promise.set_value(code);
     if (m_done) {
-        std::thread([done = std::move(m_done), code] { done(code); }).detach();
+        CallbackPool::Instance().Run([done = std::move(m_done), code] { done(code); });
     }
     return true;
 }

@@ -1,4 +1,5 @@
 #include "EngineTestSupport.h"
+#include "curlppx/detail/CallbackPool.h"
 #include "support/LogCapture.h"
 
 #include <filesystem>
@@ -488,4 +489,90 @@ TEST_F(RequestTest, RetriedCallbackUploadIsResentWholeOrNotAtAll) {
     ASSERT_EQ(2u, seen.size());
     EXPECT_EQ(twice.data, seen[0].body);
     EXPECT_EQ(twice.data, seen[1].body);
+}
+
+namespace {
+
+thread_local int t_callbacksHere = 0;
+
+std::thread::id LoopThreadId() {
+    std::promise<std::thread::id> id;
+    CurlGlobal::RunAtUvThread([&] { id.set_value(std::this_thread::get_id()); });
+    return id.get_future().get();
+}
+
+} // namespace
+
+TEST_F(RequestTest, CallbacksRunSideBySideOnThreadsThatAreReused) {
+    constexpr int kSideBySide = 4;
+    Http().Script(m_path, {Reply::Json("{}")});
+    const auto loop = LoopThreadId();
+    const size_t threadsBefore = detail::CallbackPool::Instance().Threads();
+
+    // Each callback waits for all the others: run one after another, they
+    // would never meet.
+    std::mutex mutex;
+    std::condition_variable met;
+    int entered = 0;
+    bool allMet = true;
+    std::vector<std::thread::id> threads;
+    Completion completion;
+    std::vector<std::shared_ptr<CurlConn>> conns;
+    for (int i = 0; i < kSideBySide; ++i) {
+        conns.push_back(ConnTo(kPool, Http().BaseUrl() + m_path.substr(1)));
+        conns.back()->HttpGet([&, done = completion.Callback()](CURLcode code) {
+            ++t_callbacksHere;
+            {
+                std::unique_lock lock(mutex);
+                threads.push_back(std::this_thread::get_id());
+                ++entered;
+                met.notify_all();
+                allMet = met.wait_for(lock, 20s, [&] { return entered == kSideBySide; }) && allMet;
+            }
+            done(code);
+        });
+    }
+    ASSERT_TRUE(completion.WaitFor(kSideBySide));
+    EXPECT_TRUE(allMet);
+    for (const auto& id : threads) {
+        EXPECT_NE(loop, id);
+        EXPECT_NE(std::this_thread::get_id(), id);
+    }
+    EXPECT_LE(detail::CallbackPool::Instance().Threads(),
+              std::max<size_t>(threadsBefore, kSideBySide));
+
+    // One at a time, each callback finds a thread that has run one before.
+    const size_t threadsAfter = detail::CallbackPool::Instance().Threads();
+    for (int i = 0; i < 10; ++i) {
+        std::promise<int> callsHere;
+        m_conn->HttpGet([&](CURLcode) { callsHere.set_value(++t_callbacksHere); });
+        auto calls = callsHere.get_future();
+        ASSERT_EQ(std::future_status::ready, calls.wait_for(kBound));
+        EXPECT_GE(calls.get(), 2) << "round " << i;
+    }
+    EXPECT_EQ(threadsAfter, detail::CallbackPool::Instance().Threads());
+    for (auto& conn : conns) {
+        CurlGlobal::GetInstance().FreeConn(kPool, conn);
+    }
+}
+
+TEST(CallbackPool, ACallbackWaitsForAThreadWhenNoneCanStart) {
+    std::atomic<int> refusals{2};
+    detail::CallbackPool pool([&](std::function<void()> body) {
+        return refusals.fetch_sub(1) <= 0 && detail::CallbackPool::StartThread(std::move(body));
+    });
+    std::mutex mutex;
+    std::condition_variable ran;
+    std::vector<int> order;
+    for (int job = 1; job <= 3; ++job) {
+        pool.Run([&, job] {
+            std::lock_guard lock(mutex);
+            order.push_back(job);
+            ran.notify_all();
+        });
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(ran.wait_for(lock, kBound, [&] { return order.size() == 3; }));
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), order);
+    EXPECT_EQ(1u, pool.Threads());
 }
