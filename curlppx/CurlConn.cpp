@@ -5,6 +5,7 @@
 #include "curlppx/CurlShare.h"
 #include "curlppx/detail/CallbackFrame.h"
 #include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/EventLoop.h"
 #include "curlppx/detail/Paths.h"
 #include "curlppx/detail/RedirectGuard.h"
 #include "curlppx/detail/Request.h"
@@ -818,7 +819,7 @@ std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
         Finish(request, kEngineError, true);
         return request;
     }
-    CurlGlobal::RunAtUvThread(
+    detail::EventLoop::Instance().Post(
         [pool = std::move(pool), this, request] { pool->StartOnLoop(this, request); });
     return request;
 }
@@ -835,7 +836,7 @@ void CurlConn::LetGoOfRequest() {
         return;
     }
     if (auto pool = m_pool.lock()) {
-        CurlGlobal::RunAtUvThreadAndWait(
+        detail::EventLoop::Instance().RunAndWait(
             [&pool, this, &request] { pool->EndOnLoop(this, request, true); });
     }
     Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
@@ -1184,7 +1185,7 @@ void CurlConn::Break() {
     }
     if (auto pool = m_pool.lock()) {
         // Waits for the loop thread, except on the loop thread itself.
-        CurlGlobal::RunAtUvThreadAndWait(
+        detail::EventLoop::Instance().RunAndWait(
             [&pool, this, &request] { pool->EndOnLoop(this, request, false); });
     }
 }

@@ -4,6 +4,7 @@
 #include "curlppx/CurlShare.h"
 #include "curlppx/detail/CallbackFrame.h"
 #include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/EventLoop.h"
 #include "curlppx/detail/Request.h"
 
 #include <utility>
@@ -46,7 +47,8 @@ CurlConnPool::CurlConnPool(size_t id) : m_id(id) {
     curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, TimerCallback);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, kMaxCachedConnections);
-    CurlGlobal::GetInstance().RegisterPool(this);
+    CurlGlobal::GetInstance(); // the loop must run before a pool can use it
+    detail::EventLoop::Instance().Attach(this);
     m_registered = true;
 }
 
@@ -54,10 +56,10 @@ CurlConnPool::~CurlConnPool() {
     if (m_multi != nullptr || m_timer != nullptr) {
         // The loop may be inside this pool's callbacks right now; the handles
         // are released there, and this thread waits for it.
-        CurlGlobal::RunAtUvThreadAndWait([this] { ShutdownOnLoop(); });
+        detail::EventLoop::Instance().RunAndWait([this] { ShutdownOnLoop(); });
     }
     if (m_registered) {
-        CurlGlobal::GetInstance().UnregisterPool(this);
+        detail::EventLoop::Instance().Detach(this);
     }
 }
 
@@ -81,7 +83,7 @@ void CurlConnPool::ShutdownOnLoop() {
         }
     }
     for (CurlContext* ctx : m_contexts) {
-        CurlGlobal::GetInstance().DestroyCurlContext(ctx);
+        detail::EventLoop::Instance().Unwatch(ctx);
     }
     m_contexts.clear();
     if (m_timer != nullptr) {
@@ -101,11 +103,11 @@ bool CurlConnPool::EnsureTimer() {
         return false;
     }
     if (!m_timerReady) {
-        CurlGlobal& global = CurlGlobal::GetInstance();
-        if (global.m_loop == nullptr || CurlGlobal::LoopStopped()) {
+        const auto& loop = detail::EventLoop::Instance();
+        if (loop.Loop() == nullptr || loop.Stopped()) {
             return false;
         }
-        uv_timer_init(global.m_loop, m_timer);
+        uv_timer_init(loop.Loop(), m_timer);
         m_timer->data = this;
         m_timerReady = true;
     }
@@ -177,7 +179,7 @@ void CurlConnPool::StartOnLoop(CurlConn* conn, const std::shared_ptr<detail::Req
     if (request->Completed() || request->BreakAsked()) {
         return; // ended while queued, or a break task behind this one ends it
     }
-    if (m_multi == nullptr || CurlGlobal::LoopStopped()) {
+    if (m_multi == nullptr || detail::EventLoop::Instance().Stopped()) {
         conn->Finish(request, kPoolGone, true);
         return;
     }
@@ -204,7 +206,7 @@ void CurlConnPool::EndOnLoop(CurlConn* conn, const std::shared_ptr<detail::Reque
         if (insideLibcurl && !letGo) {
             // libcurl refuses the removal here. The transfer's own callbacks
             // abort it as soon as they run; a task ends it should it idle.
-            CurlGlobal::RunAtUvThread([self = shared_from_this(), conn, request] {
+            detail::EventLoop::Instance().Post([self = shared_from_this(), conn, request] {
                 self->EndOnLoop(conn, request, false);
             });
             return;
@@ -231,7 +233,7 @@ void CurlConnPool::Detach(CurlConn* conn, bool insideLibcurl) {
     }
     m_orphans.push_back(Orphan{easy, conn->m_header.GetRawList(), std::move(conn->m_url),
                                std::move(conn->m_reqBody)});
-    CurlGlobal::RunAtUvThread([self = shared_from_this()] { self->ReleaseOrphans(); });
+    detail::EventLoop::Instance().Post([self = shared_from_this()] { self->ReleaseOrphans(); });
 }
 
 void CurlConnPool::ReleaseOrphans() {
@@ -259,13 +261,13 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
     if (pool == nullptr || what <= CURL_POLL_NONE) {
         return 0;
     }
-    CurlGlobal& global = CurlGlobal::GetInstance();
+    auto& loop = detail::EventLoop::Instance();
     // curl_multi_assign is the one multi call libcurl allows from inside its
     // socket callback.
     if (what == CURL_POLL_REMOVE) {
         if (ctx != nullptr) {
             pool->m_contexts.erase(ctx);
-            global.DestroyCurlContext(ctx);
+            loop.Unwatch(ctx);
             pool->Assign(s, nullptr);
         }
         return 0;
@@ -275,11 +277,11 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
     }
     if (ctx != nullptr && ctx->stale) {
         pool->m_contexts.erase(ctx);
-        global.DestroyCurlContext(ctx);
+        loop.Unwatch(ctx);
         ctx = nullptr;
     }
     if (ctx == nullptr) {
-        ctx = global.CreateCurlContext(s, pool);
+        ctx = loop.Watch(s, pool);
         if (ctx == nullptr) {
             return 0;
         }
@@ -313,10 +315,9 @@ int CurlConnPool::TimerCallback(CURLM* multi, long timeout_ms, void* userp) {
 
 void CurlConnPool::UVOnTimeoutCallback(uv_timer_t* timer) {
     auto* raw = static_cast<CurlConnPool*>(timer->data);
-    // Held for the whole callback: a task run below may drop every other
-    // reference to this pool.
+    // Held for the whole callback: a completion below may let another
+    // thread drop every other reference to this pool.
     auto pool = raw != nullptr ? raw->weak_from_this().lock() : nullptr;
-    CurlGlobal::RunAllUvThreadTask();
     if (!pool || pool->m_multi == nullptr) {
         return;
     }

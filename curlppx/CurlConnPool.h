@@ -21,8 +21,9 @@ class CurlShare;
 class CurlStrListRaw;
 
 namespace detail {
+class EventLoop;
 class Request;
-}
+} // namespace detail
 
 // One libcurl multi handle on the engine's loop, and a reusable set of
 // connections. Always owned by a shared pointer; connections hold it weakly.
@@ -56,6 +57,7 @@ protected:
 private:
     friend class CurlConn;
     friend class CurlGlobal;
+    friend class detail::EventLoop;
 
     // A handle whose connection let go of it inside one of its own
     // callbacks, where it cannot leave the multi handle yet. It keeps what

@@ -150,33 +150,12 @@ private:
     static void WriteLog(CurlLogLevel level, int line, const std::string& func,
                          const std::string& msg, size_t poolId);
 
-    // Runs task on the loop thread and returns when it has run: inline on the
-    // loop thread itself or once the loop has stopped.
-    static void RunAtUvThreadAndWait(const std::function<void()>& task);
-    // True once the loop thread has left its loop for good.
-    static bool LoopStopped();
-
-    void LoopThreadBody();
-    void ShutdownOnLoop();
-    void RegisterPool(CurlConnPool* pool);
-    void UnregisterPool(CurlConnPool* pool);
-    void ForgetContext(CurlContext* ctx);
-
     CURLcode m_initCode = CURLE_OK;
     curl_version_info_data* m_verInfo = nullptr;
     std::set<std::string> m_protocols;
     PoolMap m_pools;
+    // The loop that the engine's loop thread runs (detail::EventLoop).
     uv_loop_t* m_loop = nullptr;
-    uv_timer_t m_keepAliveTimer{};
-
-    std::thread m_loopThread;
-    // Every pool alive, so that shutdown can close the handles of pools that
-    // a caller keeps outside m_pools too.
-    std::mutex m_registryMtx;
-    std::set<CurlConnPool*> m_registry;
-    // Loop thread only: which descriptor has a live poll, to retire a stale
-    // one before libuv would refuse to watch a reused descriptor.
-    std::unordered_map<curl_socket_t, CurlContext*> m_livePolls;
 };
 
 } // namespace curlppx

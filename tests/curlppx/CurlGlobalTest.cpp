@@ -156,3 +156,93 @@ TEST(CurlGlobal, NetworkOfThisHostIsOneOfTheThreeAnswers) {
     const auto kind = CurlGlobal::GetNetwork();
     EXPECT_TRUE(kind.empty() || kind == L"wire" || kind == L"Wifi");
 }
+
+// Process exit with the engine in use: each case runs in a child process
+// of its own, started afresh, and must end with the code it chose.
+class EngineExitDeathTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+
+    // Blocks the calling thread until the process ends under it.
+    [[noreturn]] static void AwaitExit() {
+        std::promise<void> never;
+        never.get_future().wait_for(kBound);
+        std::_Exit(9);
+    }
+};
+
+TEST_F(EngineExitDeathTest, ExitFromACompletionCallback) {
+    EXPECT_EXIT(
+        {
+            auto conn = ConnTo(70, Http().BaseUrl());
+            conn->HttpGet([](CURLcode) { std::exit(0); });
+            AwaitExit();
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(EngineExitDeathTest, ExitFromALoopTask) {
+    EXPECT_EXIT(
+        {
+            CurlGlobal::RunAtUvThread([] { std::exit(0); });
+            AwaitExit();
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(EngineExitDeathTest, PoolAndConnectionInAStaticThatOutlivesTheEngine) {
+    EXPECT_EXIT(
+        {
+            // Made before the engine, so destroyed after it.
+            static struct Holder {
+                std::shared_ptr<CurlConnPool> pool;
+                std::shared_ptr<CurlConn> conn;
+            } holder;
+            holder.pool = CurlGlobal::GetInstance().GetPool(71);
+            holder.conn = holder.pool->GetConn();
+            holder.conn->SetURL(Http().BaseUrl());
+            auto done = holder.conn->HttpGet();
+            done.wait_for(kBound);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(EngineExitDeathTest, TasksHandedOverWhileTheLoopStopsRunOneAtATime) {
+    EXPECT_EXIT(
+        {
+            static std::atomic<bool> inside{false};
+            static std::atomic<bool> spinning{true};
+            static std::vector<std::thread> spinners;
+            // Registered before the engine starts, so run after it has
+            // stopped: the threads hand tasks over all through its stop.
+            std::atexit([] {
+                spinning = false;
+                for (auto& spinner : spinners) {
+                    spinner.join();
+                }
+            });
+            const auto task = [] {
+                if (inside.exchange(true)) {
+                    std::_Exit(3); // two threads ran loop tasks at once
+                }
+                std::this_thread::yield(); // widen the window another thread could use
+                inside = false;
+            };
+            for (int t = 0; t < 2; ++t) {
+                spinners.emplace_back([task] {
+                    while (spinning) {
+                        // One task in flight each keeps the queue short.
+                        auto ran = std::make_shared<std::promise<void>>();
+                        CurlGlobal::RunAtUvThread([task, ran] {
+                            task();
+                            ran->set_value();
+                        });
+                        ran->get_future().wait_for(kBound);
+                    }
+                });
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
