@@ -22,7 +22,6 @@ namespace {
 // Tasks handed over before anything else asked for the engine must still run.
 std::atomic<bool> g_constructed{false};
 std::shared_mutex g_logMtx;
-std::mutex g_settingsMtx;
 
 const char* const kUrlErrNames[] = {
     "CURLUE_OK",
@@ -59,15 +58,15 @@ bool PathExists(const std::string& path) {
 
 } // namespace
 
-int CurlGlobal::m_timeoutLowSpeed = 10;
-int CurlGlobal::m_limitLowSpeed = 30;
-long CurlGlobal::m_timeoutConnect = 30000;
-bool CurlGlobal::m_dnsFlag = false;
-bool CurlGlobal::m_isAtExpire = false;
-std::wstring CurlGlobal::m_sysUUid;
-std::wstring CurlGlobal::m_currentUserAt;
-std::wstring CurlGlobal::m_userId;
-std::wstring CurlGlobal::m_sysCountryCode;
+CurlSetting<int> CurlGlobal::m_timeoutLowSpeed{10};
+CurlSetting<int> CurlGlobal::m_limitLowSpeed{30};
+CurlSetting<long> CurlGlobal::m_timeoutConnect{30000};
+CurlSetting<bool> CurlGlobal::m_dnsFlag{false};
+CurlSetting<bool> CurlGlobal::m_isAtExpire{false};
+CurlSetting<std::wstring> CurlGlobal::m_sysUUid;
+CurlSetting<std::wstring> CurlGlobal::m_currentUserAt;
+CurlSetting<std::wstring> CurlGlobal::m_userId;
+CurlSetting<std::wstring> CurlGlobal::m_sysCountryCode;
 std::atomic<CurlLogLevel> CurlGlobal::g_logLevel{CURL_LOG_NONE};
 CurlLogFun CurlGlobal::g_logFun;
 std::map<curl_sslbackend, const char*> CurlGlobal::g_availSSLs;
@@ -304,39 +303,28 @@ bool CurlGlobal::GetAtIsExpired() {
 void CurlGlobal::SetAtIsExpired(bool expired) {
     m_isAtExpire = expired;
 }
-
-// The wide settings are set by the host from any thread while connections
-// read them, so unlike the plain numbers they take a lock.
 std::wstring CurlGlobal::GetSystemUUid() {
-    std::lock_guard lock(g_settingsMtx);
     return m_sysUUid;
 }
 void CurlGlobal::SetSystemUUid(std::wstring uuid) {
-    std::lock_guard lock(g_settingsMtx);
     m_sysUUid = std::move(uuid);
 }
 std::wstring CurlGlobal::GetCurrentAt() {
-    std::lock_guard lock(g_settingsMtx);
     return m_currentUserAt;
 }
 void CurlGlobal::SetCurrentAt(const std::wstring& at) {
-    std::lock_guard lock(g_settingsMtx);
     m_currentUserAt = at;
 }
 std::wstring CurlGlobal::GetCurrentUserId() {
-    std::lock_guard lock(g_settingsMtx);
     return m_userId;
 }
 void CurlGlobal::SetUserID(const std::wstring& userId) {
-    std::lock_guard lock(g_settingsMtx);
     m_userId = userId;
 }
 std::wstring CurlGlobal::GetCountryCode() {
-    std::lock_guard lock(g_settingsMtx);
     return m_sysCountryCode;
 }
 void CurlGlobal::SetCountryCode(const std::wstring& countryCode) {
-    std::lock_guard lock(g_settingsMtx);
     m_sysCountryCode = countryCode;
 }
 std::string CurlGlobal::GetStandByDns() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "curlppx/CurlSetting.h"
 #include "platform/HttpLibExport.h"
 
 #include <curl/curl.h>
@@ -120,15 +121,17 @@ public:
     // Whether the calling thread is the loop thread.
     static bool IsLoopThread();
 
-    static int m_timeoutLowSpeed;
-    static int m_limitLowSpeed;
-    static long m_timeoutConnect;
-    static bool m_dnsFlag;
-    static bool m_isAtExpire;
-    static std::wstring m_sysUUid;
-    static std::wstring m_currentUserAt;
-    static std::wstring m_userId;
-    static std::wstring m_sysCountryCode;
+    // Written by the host and the request context on their threads while
+    // connections read them on the loop thread.
+    static CurlSetting<int> m_timeoutLowSpeed;
+    static CurlSetting<int> m_limitLowSpeed;
+    static CurlSetting<long> m_timeoutConnect;
+    static CurlSetting<bool> m_dnsFlag;
+    static CurlSetting<bool> m_isAtExpire;
+    static CurlSetting<std::wstring> m_sysUUid;
+    static CurlSetting<std::wstring> m_currentUserAt;
+    static CurlSetting<std::wstring> m_userId;
+    static CurlSetting<std::wstring> m_sysCountryCode;
     // Atomic: the loop thread reads it while any thread may change it.
     static std::atomic<CurlLogLevel> g_logLevel;
     static CurlLogFun g_logFun;

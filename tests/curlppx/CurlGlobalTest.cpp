@@ -100,12 +100,40 @@ TEST(CurlGlobal, LogHookSeesOnlyLevelsUpToTheSetLevel) {
     EXPECT_EQ(static_cast<size_t>(-1), log.Lines()[0].poolId);
 }
 
-TEST(CurlGlobal, WideSettingsAreCopiesThatAnyThreadMaySet) {
-    const auto old = CurlGlobal::GetCurrentAt();
-    std::thread writer([] { CurlGlobal::SetCurrentAt(L"token-a"); });
+// The request context writes these on its thread while connections read
+// them on the loop thread; ThreadSanitizer checks every pair here.
+TEST(CurlGlobal, SettingsMayBeWrittenWhileAnotherThreadReadsThem) {
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i) {
+            CurlGlobal::SetStandByDnsFlag(i % 2 == 0);
+            CurlGlobal::m_isAtExpire = i % 2 == 1;
+            CurlGlobal::SetTimeoutConnect(1000 + i % 7);
+            CurlGlobal::SetLimitLowSpeed(30 + i % 3);
+            CurlGlobal::m_timeoutLowSpeed = 10 + i % 5;
+            CurlGlobal::SetCurrentAt(i % 2 == 0 ? L"token-a" : L"token-b");
+            CurlGlobal::m_sysUUid = L"uuid";
+        }
+    });
+    int flags = 0;
+    for (int i = 0; i < 2000; ++i) {
+        flags += static_cast<int>(CurlGlobal::m_dnsFlag) + CurlGlobal::GetAtIsExpired();
+        EXPECT_GE(CurlGlobal::GetTimeoutConnect(), 1000);
+        EXPECT_GE(CurlGlobal::GetLimitLowSpeed() + CurlGlobal::GetTimeoutLowSpeed(), 40);
+        const std::wstring at = CurlGlobal::GetCurrentAt();
+        EXPECT_TRUE(at.empty() || at == L"token-a" || at == L"token-b");
+        EXPECT_LE(CurlGlobal::GetSystemUUid().size(), 4u);
+    }
+    EXPECT_LE(flags, 4000);
+    stop = true;
     writer.join();
-    EXPECT_EQ(L"token-a", CurlGlobal::GetCurrentAt());
-    CurlGlobal::SetCurrentAt(old);
+    CurlGlobal::SetStandByDnsFlag(false);
+    CurlGlobal::SetAtIsExpired(false);
+    CurlGlobal::SetTimeoutConnect(30000);
+    CurlGlobal::SetLimitLowSpeed(30);
+    CurlGlobal::SetTimeoutLowSpeed(10);
+    CurlGlobal::SetCurrentAt(L"");
+    CurlGlobal::SetSystemUUid(L"");
 }
 
 class NetworkKindTest : public ::testing::Test {
