@@ -446,6 +446,37 @@ TEST_P(RedirectTest, RedirectIsFollowedOnlyWhereCredentialsAndTlsAreKept) {
 INSTANTIATE_TEST_SUITE_P(Redirects, RedirectTest, ::testing::ValuesIn(RedirectCases()),
                          [](const auto& info) { return info.param.name; });
 
+// The server refuses as soon as it has the head and never reads the body:
+// the answer arrives while libcurl still has the body to write, and only a
+// socket watched for reading as well as writing hears it at once.
+TEST_F(RequestTest, UploadRefusedEarlyEndsWithTheRefusal) {
+    RawListener refuser(
+        [](int fd, RawListener& self) {
+            if (ReadRequestHead(fd)) {
+                const std::string reply = "HTTP/1.1 413 Payload Too Large\r\n"
+                                          "Content-Length: 0\r\nConnection: close\r\n\r\n";
+                ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                // Closed with the body unread, the socket would answer the
+                // client's next bytes with a reset that can beat the reply.
+                ::shutdown(fd, SHUT_WR);
+                self.Held();
+            }
+        },
+        4096);
+    ASSERT_EQ(CURLE_OK, m_conn->SetURL(refuser.BaseUrl() + "upload"));
+    m_conn->SetHeader("Expect", ""); // no 100-continue: the body follows the head at once
+    m_conn->SetNeedRetry(false);
+    auto done = m_conn->HttpUpload(
+        int64_t{256} * 1024 * 1024,
+        [](char* buffer, size_t size, char*, void*) {
+            std::fill(buffer, buffer + size, 'x');
+            return size;
+        },
+        nullptr);
+    EXPECT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(413, m_conn->GetResCode());
+}
+
 TEST_F(RequestTest, RetriedCallbackUploadIsResentWholeOrNotAtAll) {
     struct Source {
         std::string data = Pattern(5000);

@@ -79,6 +79,21 @@ TEST_F(RetryBreakTest, RetryCallbackAnsweringTrueTwiceRunsTheTransferThreeTimes)
     EXPECT_EQ(1u, completion.Codes().size());
 }
 
+TEST_F(RetryBreakTest, APersistentFailureIsTriedFourTimesAndTheLimitSpansRequests) {
+    Reply cut = Reply::Json(std::string(4096, 'c'));
+    cut.fault = Reply::Fault::DropMidBody;
+    Http().Script(m_path, {cut});
+    auto done = m_conn->HttpGet();
+    EXPECT_EQ(CURLE_PARTIAL_FILE, Await(done));
+    EXPECT_EQ(3, m_conn->GetRetryCount());
+    EXPECT_EQ(4u, RequestsTo(Http(), m_path).size());
+    // Only Clear resets the count: the next request has no retries left.
+    auto again = m_conn->HttpGet();
+    EXPECT_EQ(CURLE_PARTIAL_FILE, Await(again));
+    EXPECT_EQ(5u, RequestsTo(Http(), m_path).size());
+    EXPECT_EQ(3, m_conn->GetRetryCount());
+}
+
 TEST_F(RetryBreakTest, ExpiredTokenStatusSetsTheFlagAndIsNotRetried) {
     EngineLog log(CURL_LOG_INFO);
     CurlGlobal::SetAtIsExpired(false);
