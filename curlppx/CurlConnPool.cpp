@@ -15,9 +15,6 @@ namespace curlppx {
 namespace {
 
 constexpr CURLcode kPoolGone = static_cast<CURLcode>(99);
-// libcurl asks for 0 ms when it wants to act at once; the engine answers with
-// a short delay instead of acting inside libcurl's own call.
-constexpr long kImmediateDelayMs = 10;
 // libcurl's default keeps four idle connections per handle currently in the
 // multi handle. Requests start a hand-off later than the previous one ends,
 // so that count dips between requests and libcurl closes connections that
@@ -308,8 +305,9 @@ int CurlConnPool::TimerCallback(CURLM* multi, long timeout_ms, void* userp) {
         uv_timer_stop(pool->m_timer);
         return 0;
     }
-    const long delay = timeout_ms == 0 ? kImmediateDelayMs : timeout_ms;
-    uv_timer_start(pool->m_timer, UVOnTimeoutCallback, static_cast<uint64_t>(delay), 0);
+    // 0 ms means "at once": a timer due now runs on the next loop turn, not
+    // inside this call of libcurl's, where no multi call may be made.
+    uv_timer_start(pool->m_timer, UVOnTimeoutCallback, static_cast<uint64_t>(timeout_ms), 0);
     return 0;
 }
 

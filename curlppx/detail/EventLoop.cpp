@@ -29,8 +29,7 @@ bool EventLoop::IsLoopThread() {
 
 void EventLoop::Start() {
     m_loop = uv_default_loop();
-    uv_timer_init(m_loop, &m_keepAlive);
-    uv_timer_start(&m_keepAlive, OnKeepAlive, 1, 1);
+    uv_async_init(m_loop, &m_wake, OnWake);
     m_state.store(kRunning);
     m_thread = std::thread([this] { Body(); });
     pthread_setname_np(m_thread.native_handle(), "curlppx-loop");
@@ -44,13 +43,9 @@ void EventLoop::Body() {
     for (int round = 0; round < kCloseRounds && uv_loop_alive(m_loop) != 0; ++round) {
         uv_run(m_loop, UV_RUN_NOWAIT);
     }
-    // Read-modify-writes on the state order this against Post: a task pushed
-    // by a thread that still saw the loop running is seen by this last drain.
     m_state.exchange(kStopped);
-    {
-        std::lock_guard lock(m_afterStopMtx);
-        Drain();
-    }
+    Drain();
+    m_afterStopMtx.unlock(); // taken by the stop task
     t_isLoopThread = false;
 }
 
@@ -64,6 +59,7 @@ void EventLoop::Stop(const Task& last) {
         // exit() from a task: the thread cannot wait for itself, and inside
         // libcurl no multi handle may be cleaned up. From here on, tasks run
         // where they are handed over.
+        std::lock_guard lock(m_afterStopMtx);
         m_state.exchange(kStopped);
         if (!CallbackFrame::InsideLibcurl()) {
             last();
@@ -72,14 +68,16 @@ void EventLoop::Stop(const Task& last) {
         return;
     }
     Post([this, last] {
+        m_afterStopMtx.lock(); // released by the loop thread after its last drain
+        m_state.exchange(kStopping);
         last();
         ShutdownPools();
-        uv_timer_stop(&m_keepAlive);
-        uv_close(reinterpret_cast<uv_handle_t*>(&m_keepAlive), nullptr);
+        // A thread that still saw the loop running may send on it after
+        // this; libuv allows that until the loop is closed, which it never is.
+        uv_close(reinterpret_cast<uv_handle_t*>(&m_wake), nullptr);
         uv_stop(m_loop);
     });
     m_thread.join();
-    uv_loop_close(m_loop);
 }
 
 void EventLoop::ShutdownPools() {
@@ -92,8 +90,14 @@ void EventLoop::ShutdownPools() {
 
 void EventLoop::Post(Task task) {
     CurlGlobal::uvThreadQueue.push(std::move(task));
-    if (m_state.fetch_or(0) != kRunning) {
-        // No loop thread drains any more (or ever): run here, one at a time.
+    // A read-modify-write orders this against the loop's change of state, so
+    // that a task pushed while the loop still ran is seen by its last drain.
+    const int state = m_state.fetch_or(0);
+    if (state == kRunning) {
+        uv_async_send(&m_wake);
+    } else if (!IsLoopThread()) {
+        // No loop thread drains any more (or ever): run here, one at a time,
+        // once the loop thread is through with its own last drain.
         std::lock_guard lock(m_afterStopMtx);
         Drain();
     }
@@ -142,8 +146,12 @@ void EventLoop::RunQueued() {
     }
 }
 
-void EventLoop::OnKeepAlive(uv_timer_t*) {
-    Instance().RunQueued();
+void EventLoop::OnWake(uv_async_t*) {
+    auto& loop = Instance();
+    loop.RunQueued();
+    if (!CurlGlobal::uvThreadQueue.empty()) {
+        uv_async_send(&loop.m_wake); // the rest on the next turn
+    }
 }
 
 CurlContext* EventLoop::Watch(curl_socket_t sock, CurlConnPool* pool) {

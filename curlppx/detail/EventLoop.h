@@ -52,7 +52,7 @@ public:
     void Detach(CurlConnPool* pool);
 
 private:
-    enum State : int { kIdle, kRunning, kStopped };
+    enum State : int { kIdle, kRunning, kStopping, kStopped };
 
     EventLoop() = default;
     void Body();
@@ -60,14 +60,17 @@ private:
     // of hand-overs must not keep the loop from its own work (or its stop).
     void RunQueued();
     void ShutdownPools();
-    static void OnKeepAlive(uv_timer_t* timer);
+    static void OnWake(uv_async_t* wake);
 
     std::atomic<int> m_state{kIdle};
     uv_loop_t* m_loop = nullptr;
-    uv_timer_t m_keepAlive{};
+    // Referenced, so it alone keeps uv_run going; uv_async_send is the one
+    // libuv call another thread may make.
+    uv_async_t m_wake{};
     std::thread m_thread;
-    // Held by whoever runs tasks once the loop has stopped; recursive, as a
-    // task may hand over another.
+    // Held by whoever runs tasks once the loop stops: by the loop thread from
+    // its stop to its last drain, then by each thread that hands one over.
+    // Recursive, as a task may hand over another.
     std::recursive_mutex m_afterStopMtx;
     std::mutex m_poolsMtx;
     std::set<CurlConnPool*> m_pools;
