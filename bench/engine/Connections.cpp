@@ -1,0 +1,106 @@
+#include "EngineBench.h"
+
+#include "core/ClientConstants.h"
+#include "curlppx/CurlGlobal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <future>
+
+namespace enginebench {
+
+namespace {
+
+double Percentile(std::vector<double>& values, double fraction) {
+    if (values.empty()) {
+        return 0;
+    }
+    const auto at = values.begin() +
+                    static_cast<std::ptrdiff_t>(fraction * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+} // namespace
+
+Timings::Timings(size_t expected) {
+    m_us.reserve(expected);
+}
+
+void Timings::Add(Clock::time_point startedAt, bool ok) {
+    m_us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - startedAt).count());
+    m_failures += ok ? 0 : 1;
+}
+
+RunResult Timings::Finish(Clock::time_point runBegan) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - runBegan).count();
+    RunResult result;
+    result.perSecond = static_cast<double>(m_us.size()) / seconds;
+    result.p50Us = Percentile(m_us, 0.50);
+    result.p99Us = Percentile(m_us, 0.99);
+    result.failures = m_failures;
+    return result;
+}
+
+bool Succeeded(CURL* easy, CURLcode code) {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    return code == CURLE_OK && status == 200;
+}
+
+bool Succeeded(curlppx::CurlConn& conn, CURLcode code) {
+    return code == CURLE_OK && conn.GetResCode() == 200;
+}
+
+CURL* PlainEasy(const Target& target, const char* path, curl_write_callback sink, void* sinkData) {
+    CURL* easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, target.Url(path).c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(easy, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
+    curl_easy_setopt(easy, CURLOPT_CAINFO, target.ca.c_str());
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, sink);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, sinkData);
+    return easy;
+}
+
+std::shared_ptr<curlppx::CurlConnPool> FreshPool() {
+    static std::atomic<size_t> next{1000};
+    return curlppx::CurlGlobal::GetInstance().GetPool(next++);
+}
+
+EngineConns::EngineConns(std::shared_ptr<curlppx::CurlConnPool> pool, const Target& target,
+                         const char* path, size_t count, Warm warm)
+    : m_pool(std::move(pool)) {
+    const std::wstring ca = std::filesystem::path(target.ca).wstring();
+    std::vector<std::pair<curlppx::CurlConn*, std::future<CURLcode>>> pending;
+    const auto settle = [&] {
+        for (auto& [conn, result] : pending) {
+            m_warmFailures += Succeeded(*conn, result.get()) ? 0 : 1;
+        }
+        pending.clear();
+    };
+    for (size_t i = 0; i < count; ++i) {
+        m_conns.push_back(m_pool->GetConn());
+        curlppx::CurlConn& conn = *m_conns.back();
+        conn.SetURL(target.Url(path));
+        conn.SetCA(ca);
+        conn.SetSSLVerify("PEM");
+        pending.emplace_back(&conn, conn.HttpGet());
+        if (warm == Warm::OneByOne) {
+            settle();
+        }
+    }
+    settle();
+}
+
+EngineConns::~EngineConns() {
+    for (auto& conn : m_conns) {
+        m_pool->FreeConn(conn);
+    }
+}
+
+} // namespace enginebench
