@@ -101,7 +101,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
         return *this;
     }
     LetGoOfRequest();
-    m_url = other.m_url;
+    TakeUrl(other.m_url);
     m_method = other.m_method;
     m_header = other.m_header;
     m_share = other.m_share;
@@ -172,7 +172,7 @@ void CurlConn::Clear() {
         curl_easy_reset(m_handle);
     }
     ClearShare();
-    m_url = CurlUrl();
+    TakeUrl(CurlUrl());
     m_method = CURL_REQ_GET;
     ProgressEnable(false);
     m_resCode = 0;
@@ -272,9 +272,26 @@ CURLcode CurlConn::SetURL(const CurlUrl& url) {
     CurlUrl copy(url);
     const CURLcode code = Opt(CURLOPT_CURLU, copy.GetHandle());
     if (code == CURLE_OK) {
-        m_url = std::move(copy);
+        TakeUrl(std::move(copy));
     }
     return code;
+}
+
+void CurlConn::TakeUrl(CurlUrl url) {
+    m_url = std::move(url);
+    m_urlText.clear();
+    m_urlHasUser = false;
+    if (CURLU* handle = m_url.GetHandle()) {
+        // Read directly: an empty URL is not a failure worth a log line here.
+        char* text = nullptr;
+        if (curl_url_get(handle, CURLUPART_URL, &text, CURLU_NO_DEFAULT_PORT) == CURLUE_OK) {
+            m_urlText = text;
+        }
+        curl_free(text);
+        char* user = nullptr;
+        m_urlHasUser = curl_url_get(handle, CURLUPART_USER, &user, 0) == CURLUE_OK;
+        curl_free(user);
+    }
 }
 
 CURLcode CurlConn::SetURL(const std::string& url) {
@@ -799,7 +816,8 @@ std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
         std::lock_guard lock(m_requestMtx);
         m_request = request;
     }
-    const std::string url = m_url.GetStr();
+    // Read again only when empty, for the log line the failed read gives.
+    const std::string& url = m_urlText.empty() ? (m_urlText = m_url.GetStr()) : m_urlText;
     if (url.empty()) {
         CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
         // Completes at once so that no future or callback waits forever.
@@ -1083,11 +1101,7 @@ bool CurlConn::CarriesCredentials() {
             return true;
         }
     }
-    char* user = nullptr;
-    const bool urlUser = m_url.GetHandle() != nullptr &&
-                         curl_url_get(m_url.GetHandle(), CURLUPART_USER, &user, 0) == CURLUE_OK;
-    curl_free(user);
-    return m_bearer || urlUser;
+    return m_bearer || m_urlHasUser;
 }
 
 bool CurlConn::RefuseRedirect(const std::string& location) {

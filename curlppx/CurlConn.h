@@ -241,6 +241,7 @@ private:
     template <typename T> CURLcode Opt(CURLoption option, T value);
     CURLcode ResetMethodOptions();
     CURLcode ApplyCA(const std::wstring& path, bool isDir, const char* func);
+    void TakeUrl(CurlUrl url);
     // Sets the handle up as desc says and starts the request; a file that
     // cannot be read completes it at once with 37.
     std::shared_ptr<detail::Request> Run(Description desc, DoneFunc done);
@@ -270,6 +271,10 @@ private:
 
     CURL* m_handle = nullptr;
     CurlUrl m_url;
+    // m_url as text and whether it names a user, read once when it is set
+    // rather than at every request.
+    std::string m_urlText;
+    bool m_urlHasUser = false;
     CurlReqMethod m_method = CURL_REQ_GET;
     CurlHeader m_header;
     std::shared_ptr<CurlShare> m_share;
