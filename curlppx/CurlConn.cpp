@@ -23,7 +23,6 @@ namespace curlppx {
 
 namespace {
 
-constexpr CURLcode kEngineError = static_cast<CURLcode>(99);
 constexpr size_t kAbortWrite = static_cast<size_t>(-1);
 constexpr int64_t kSpeedWindowMs = 2000;
 constexpr int64_t kSpeedStaleMs = 4000;
@@ -825,7 +824,7 @@ std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
         return request;
     }
     if (CurlGlobal::GetStandByDnsFlag()) {
-        Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
+        Opt(CURLOPT_DNS_SERVERS, CurlGlobal::GetStandByDns().c_str());
     }
     m_resHeader.clear();
     m_resBody.str(std::string());
@@ -857,7 +856,7 @@ void CurlConn::LetGoOfRequest() {
         detail::EventLoop::Instance().RunAndWait(
             [&pool, this, &request] { pool->EndOnLoop(this, request, true); });
     }
-    Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
+    Finish(request, kBroken, false);
 }
 
 std::string CurlConn::PackageFields(const Fields& fields, bool encode) {
@@ -1233,7 +1232,7 @@ void CurlConn::InitDefaultRetryCallback() {
             }
         }
         if (CurlGlobal::GetStandByDnsFlag()) {
-            conn->Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
+            conn->Opt(CURLOPT_DNS_SERVERS, CurlGlobal::GetStandByDns().c_str());
         }
         return false;
     });
@@ -1241,7 +1240,7 @@ void CurlConn::InitDefaultRetryCallback() {
 }
 
 bool CurlConn::CheckNeedRetry(int code) {
-    if (code == CURLE_OK || code == CURLE_ABORTED_BY_CALLBACK || !m_needRetry) {
+    if (code == CURLE_OK || code == kBroken || !m_needRetry) {
         return false;
     }
     return m_retryCount < kMaxRetries;

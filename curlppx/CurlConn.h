@@ -153,6 +153,11 @@ public:
     // and GetRefusedRedirect() its target (empty when nothing was refused;
     // emptied when the next request starts).
     static constexpr CURLcode kRedirectRefused = CURLE_HTTP_RETURNED_ERROR;
+    // The engine's own completion codes: a request ended by Break, Clear,
+    // FreeConn or the destructor; and the pool gone, no share, or a header
+    // object that failed.
+    static constexpr CURLcode kBroken = CURLE_ABORTED_BY_CALLBACK;
+    static constexpr CURLcode kEngineError = static_cast<CURLcode>(99);
     std::string GetRefusedRedirect();
     // Ends the request in flight (or the one just started) with 42 and
     // returns when it has ended. Called on the loop thread from one of the

@@ -14,7 +14,6 @@ namespace curlppx {
 
 namespace {
 
-constexpr CURLcode kPoolGone = static_cast<CURLcode>(99);
 // libcurl's default keeps four idle connections per handle currently in the
 // multi handle. Requests start a hand-off later than the previous one ends,
 // so that count dips between requests and libcurl closes connections that
@@ -66,7 +65,7 @@ void CurlConnPool::ShutdownOnLoop() {
     for (CurlConn* conn : active) {
         Detach(conn, false);
         if (auto request = std::move(conn->m_running)) {
-            conn->Finish(request, kPoolGone, true);
+            conn->Finish(request, CurlConn::kEngineError, true);
         }
     }
     ReleaseOrphans();
@@ -177,7 +176,7 @@ void CurlConnPool::StartOnLoop(CurlConn* conn, const std::shared_ptr<detail::Req
         return; // ended while queued, or a break task behind this one ends it
     }
     if (m_multi == nullptr || detail::EventLoop::Instance().Stopped()) {
-        conn->Finish(request, kPoolGone, true);
+        conn->Finish(request, CurlConn::kEngineError, true);
         return;
     }
     conn->m_running = request;
@@ -210,7 +209,7 @@ void CurlConnPool::EndOnLoop(CurlConn* conn, const std::shared_ptr<detail::Reque
         }
         Detach(conn, insideLibcurl);
     }
-    conn->Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
+    conn->Finish(request, CurlConn::kBroken, false);
 }
 
 void CurlConnPool::Detach(CurlConn* conn, bool insideLibcurl) {
@@ -375,7 +374,7 @@ void CurlConnPool::Finished(CURL* easy, CURLcode result) {
         return;
     }
     if (request->BreakAsked()) {
-        conn->Finish(request, CURLE_ABORTED_BY_CALLBACK, false);
+        conn->Finish(request, CurlConn::kBroken, false);
         return;
     }
     if (!conn->m_refusedRedirect.empty()) {

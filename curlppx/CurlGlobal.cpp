@@ -5,14 +5,8 @@
 #include "curlppx/detail/EngineLog.h"
 #include "curlppx/detail/EventLoop.h"
 #include "curlppx/detail/Network.h"
+#include "curlppx/detail/UrlCoding.h"
 
-#include <ifaddrs.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <future>
-#include <sys/stat.h>
 #include <utility>
 
 namespace curlppx {
@@ -21,7 +15,8 @@ namespace {
 
 // Tasks handed over before anything else asked for the engine must still run.
 std::atomic<bool> g_constructed{false};
-std::shared_mutex g_logMtx;
+// In the comma-separated form that CURLOPT_DNS_SERVERS takes.
+constexpr const char* kStandByDns = "8.8.8.8,114.114.114.114";
 
 const char* const kUrlErrNames[] = {
     "CURLUE_OK",
@@ -43,18 +38,6 @@ const char* const kUrlErrNames[] = {
     "CURLUE_NO_QUERY",
     "CURLUE_NO_FRAGMENT",
 };
-
-std::string ReadFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 } // namespace
 
@@ -199,19 +182,11 @@ std::string CurlGlobal::GetErrStr(CURLUcode code) {
 }
 
 std::string CurlGlobal::UrlEncode(const std::string& text) {
-    std::lock_guard lock(g_coderMtx);
-    if (!g_coder) {
-        g_coder = GetInstance().GetConn(0);
-    }
-    return g_coder ? g_coder->UrlEncode(text) : text;
+    return detail::CodeWithSharedConn(text, &CurlConn::UrlEncode);
 }
 
 std::string CurlGlobal::UrlUncode(const std::string& text) {
-    std::lock_guard lock(g_coderMtx);
-    if (!g_coder) {
-        g_coder = GetInstance().GetConn(0);
-    }
-    return g_coder ? g_coder->UrlUncode(text) : text;
+    return detail::CodeWithSharedConn(text, &CurlConn::UrlUncode);
 }
 
 void CurlGlobal::RunAtUvThread(std::function<void()> task) {
@@ -250,27 +225,7 @@ void CurlGlobal::SetLogLevel(CurlLogLevel level) {
 }
 
 void CurlGlobal::SetLogFun(CurlLogFun fun) {
-    CurlLogFun old;
-    {
-        std::unique_lock lock(g_logMtx);
-        old = std::exchange(g_logFun, std::move(fun));
-    }
-    // The old hook is destroyed outside the lock: it may log itself.
-}
-
-bool CurlGlobal::LogEnabled(CurlLogLevel level) {
-    return level <= g_logLevel.load(std::memory_order_relaxed);
-}
-
-void CurlGlobal::WriteLog(CurlLogLevel level, int line, const std::string& func,
-                          const std::string& msg, size_t poolId) {
-    if (!LogEnabled(level)) {
-        return;
-    }
-    std::shared_lock lock(g_logMtx);
-    if (g_logFun) {
-        g_logFun(level, line, func, msg, poolId);
-    }
+    detail::ReplaceLogFun(std::move(fun));
 }
 
 int CurlGlobal::GetLimitLowSpeed() {
@@ -328,48 +283,14 @@ void CurlGlobal::SetCountryCode(const std::wstring& countryCode) {
     m_sysCountryCode = countryCode;
 }
 std::string CurlGlobal::GetStandByDns() {
-    return "8.8.8.8,114.114.114.114";
+    return kStandByDns;
 }
 std::wstring CurlGlobal::GetQxClientMode() {
     return {};
 }
 
 std::wstring CurlGlobal::GetNetwork() {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
-        return {};
-    }
-    std::vector<std::string> names;
-    for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
-        if (it->ifa_name != nullptr &&
-            std::find(names.begin(), names.end(), it->ifa_name) == names.end()) {
-            names.emplace_back(it->ifa_name);
-        }
-    }
-    ::freeifaddrs(list);
-    return detail::NetworkKind(names, "/sys/class/net");
+    return detail::ActiveNetworkKind();
 }
-
-namespace detail {
-
-std::wstring NetworkKind(const std::vector<std::string>& interfaces,
-                         const std::string& sysClassNet) {
-    constexpr const char* kArphrdEther = "1";
-    for (const auto& name : interfaces) {
-        const std::string dir = sysClassNet + "/" + name;
-        if (ReadFirstLine(dir + "/operstate") != "up") {
-            continue;
-        }
-        if (PathExists(dir + "/wireless")) {
-            return L"Wifi";
-        }
-        if (ReadFirstLine(dir + "/type") == kArphrdEther) {
-            return L"wire";
-        }
-    }
-    return {};
-}
-
-} // namespace detail
 
 } // namespace curlppx

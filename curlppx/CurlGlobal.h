@@ -15,11 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <shared_mutex>
 #include <string>
-#include <thread>
-#include <unordered_map>
-#include <vector>
 
 namespace curlppx {
 
@@ -59,9 +55,11 @@ using PoolMap = tbb::concurrent_hash_map<
 using CurlLogFun =
     std::function<void(CurlLogLevel, int, const std::string&, const std::string&, size_t)>;
 
-// The engine's process root: libcurl's global state, the one libuv loop and
-// its thread, the pools by id, the task queue into the loop thread, the log
-// hook and the process-wide settings.
+// The engine's process root: libcurl's global state and the pools by id,
+// with the names through which the host reaches the engine's parts: the loop
+// thread and its task queue (detail::EventLoop), the log hook
+// (detail::EngineLog), the shared URL coder (detail::UrlCoding) and the
+// process-wide settings (CurlSetting).
 class HTTPLIB_API CurlGlobal {
 public:
     static CurlGlobal& GetInstance();
@@ -141,17 +139,8 @@ public:
     static std::mutex g_coderMtx;
 
 private:
-    friend class CurlConn;
-    friend class CurlConnPool;
-    friend class CurlShare;
-    friend class CurlUrl;
-
     CurlGlobal();
     ~CurlGlobal();
-
-    static bool LogEnabled(CurlLogLevel level);
-    static void WriteLog(CurlLogLevel level, int line, const std::string& func,
-                         const std::string& msg, size_t poolId);
 
     CURLcode m_initCode = CURLE_OK;
     curl_version_info_data* m_verInfo = nullptr;

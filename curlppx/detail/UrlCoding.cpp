@@ -1,5 +1,8 @@
 #include "curlppx/detail/UrlCoding.h"
 
+#include "curlppx/CurlConn.h"
+#include "curlppx/CurlGlobal.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -51,6 +54,16 @@ std::string Unescape(CURL* handle, const std::string& text, size_t chunk) {
         }
     }
     return out.empty() ? text : out;
+}
+
+std::string CodeWithSharedConn(const std::string& text,
+                               std::string (CurlConn::*code)(const std::string&)) {
+    std::lock_guard lock(CurlGlobal::g_coderMtx);
+    auto& coder = CurlGlobal::g_coder;
+    if (!coder) {
+        coder = CurlGlobal::GetInstance().GetConn(0);
+    }
+    return coder ? ((*coder).*code)(text) : text;
 }
 
 } // namespace curlppx::detail
