@@ -140,18 +140,6 @@ TEST_P(MethodTest, HttpErrorStatusCompletesWithoutRetry) {
     EXPECT_EQ(GetParam().hasResponseBody ? 1u : 0u, log.Count("errCode=0 and httpCode=500"));
 }
 
-TEST_P(MethodTest, RefusedConnectionIsTriedFourTimes) {
-    testsupport::LogCapture trace;
-    ASSERT_EQ(CURLE_OK, m_conn->SetURL("http://127.0.0.1:" +
-                                       std::to_string(testsupport::RefusedPort()) + "/x"));
-    auto done = GetParam().future(*m_conn);
-    EXPECT_EQ(CURLE_COULDNT_CONNECT, Await(done));
-    EXPECT_EQ(3, m_conn->GetRetryCount());
-    const std::string func = "curlppx::CurlConn::InitDefaultRetryCallback::<lambda_1>::operator ()";
-    EXPECT_EQ(3u, trace.Count(func, "DoRetryCallback errCode: 7, isNeedRetry: true"));
-    EXPECT_EQ(1u, trace.Count(func, "DoRetryCallback errCode: 7, isNeedRetry: false"));
-}
-
 INSTANTIATE_TEST_SUITE_P(Methods, MethodTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.name; });
 

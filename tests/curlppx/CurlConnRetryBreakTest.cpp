@@ -31,23 +31,6 @@ protected:
         return reply;
     }
 
-    // Starts a download of Slow() and returns once its first bytes arrived.
-    std::future<CURLcode> StartSlowDownload(std::promise<void>& firstBytes) {
-        Http().Script(m_path, {Slow()});
-        return m_conn->HttpDownload(
-            [](char*, size_t size, size_t count, void* user) {
-                auto* signal = static_cast<std::promise<void>*>(user);
-                if (signal != nullptr) {
-                    try {
-                        signal->set_value();
-                    } catch (const std::future_error&) {
-                    }
-                }
-                return size * count;
-            },
-            &firstBytes);
-    }
-
     void ExpectNextRequestWorks() {
         const std::string next = UniquePath();
         Http().Script(next, {Reply::Json("fine")});
@@ -80,6 +63,7 @@ TEST_F(RetryBreakTest, RetryCallbackAnsweringTrueTwiceRunsTheTransferThreeTimes)
 }
 
 TEST_F(RetryBreakTest, APersistentFailureIsTriedFourTimesAndTheLimitSpansRequests) {
+    testsupport::LogCapture trace;
     Reply cut = Reply::Json(std::string(4096, 'c'));
     cut.fault = Reply::Fault::DropMidBody;
     Http().Script(m_path, {cut});
@@ -87,6 +71,9 @@ TEST_F(RetryBreakTest, APersistentFailureIsTriedFourTimesAndTheLimitSpansRequest
     EXPECT_EQ(CURLE_PARTIAL_FILE, Await(done));
     EXPECT_EQ(3, m_conn->GetRetryCount());
     EXPECT_EQ(4u, RequestsTo(Http(), m_path).size());
+    const std::string func = "curlppx::CurlConn::InitDefaultRetryCallback::<lambda_1>::operator ()";
+    EXPECT_EQ(3u, trace.Count(func, "DoRetryCallback errCode: 18, isNeedRetry: true"));
+    EXPECT_EQ(1u, trace.Count(func, "DoRetryCallback errCode: 18, isNeedRetry: false"));
     // Only Clear resets the count: the next request has no retries left.
     auto again = m_conn->HttpGet();
     EXPECT_EQ(CURLE_PARTIAL_FILE, Await(again));
@@ -107,16 +94,6 @@ TEST_F(RetryBreakTest, ExpiredTokenStatusSetsTheFlagAndIsNotRetried) {
     CurlGlobal::SetAtIsExpired(false);
 }
 
-TEST_F(RetryBreakTest, BodyCutMidwayIsRetriedAndDeliveredOnce) {
-    Reply cut = Reply::Json(std::string(4096, 'c'));
-    cut.fault = Reply::Fault::DropMidBody;
-    Http().Script(m_path, {cut, Reply::Json(std::string(4096, 'c'))});
-    auto done = m_conn->HttpGet();
-    ASSERT_EQ(CURLE_OK, Await(done));
-    EXPECT_EQ(1, m_conn->GetRetryCount());
-    EXPECT_EQ(std::string(4096, 'c'), m_conn->GetRespones());
-}
-
 TEST_F(RetryBreakTest, RetrySwitchedOffTriesOnce) {
     m_conn->SetNeedRetry(false);
     m_conn->SetURL("http://127.0.0.1:" + std::to_string(testsupport::RefusedPort()) + "/");
@@ -128,18 +105,6 @@ TEST_F(RetryBreakTest, RetrySwitchedOffTriesOnce) {
     EXPECT_TRUE(m_conn->CheckNeedRetry(CURLE_COULDNT_CONNECT));
     EXPECT_FALSE(m_conn->CheckNeedRetry(CURLE_ABORTED_BY_CALLBACK));
     EXPECT_FALSE(m_conn->CheckNeedRetry(CURLE_OK));
-}
-
-TEST_F(RetryBreakTest, BreakOnARunningDownloadCompletesWith42AndDoesNotLeak) {
-    std::promise<void> firstBytes;
-    auto done = StartSlowDownload(firstBytes);
-    ASSERT_EQ(std::future_status::ready, firstBytes.get_future().wait_for(kBound));
-    m_conn->Break();
-    // Break returns after the loop thread ended the transfer.
-    ASSERT_EQ(std::future_status::ready, done.wait_for(0s));
-    EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, done.get());
-    EXPECT_EQ(0, m_conn->GetRetryCount());
-    ExpectNextRequestWorks();
 }
 
 TEST_F(RetryBreakTest, BreakWhileTheStartTaskIsQueuedNeverStartsTheTransfer) {
@@ -159,16 +124,6 @@ TEST_F(RetryBreakTest, BreakWhileTheStartTaskIsQueuedNeverStartsTheTransfer) {
     EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, Await(done));
     ExpectNextRequestWorks();
     EXPECT_TRUE(RequestsTo(Http(), m_path).empty());
-}
-
-TEST_F(RetryBreakTest, BreakWithNothingRunningCompletesNothing) {
-    Completion completion;
-    Http().Script(m_path, {Reply::Json("x")});
-    m_conn->HttpGet(completion.Callback());
-    ASSERT_TRUE(completion.WaitFor(1));
-    m_conn->Break();
-    ExpectNextRequestWorks();
-    EXPECT_EQ(std::vector<CURLcode>{CURLE_OK}, completion.Codes());
 }
 
 TEST_F(RetryBreakTest, BreakConnAbortsEveryTransferUntilCleared) {
@@ -221,24 +176,16 @@ TEST_F(RetryBreakTest, DestroyingAPoolEndsItsRunningTransfersWith99) {
     ExpectNextRequestWorks();
 }
 
-TEST_F(RetryBreakTest, FreeingAConnectionMidTransferEndsItFirst) {
-    std::promise<void> firstBytes;
-    auto done = StartSlowDownload(firstBytes);
-    ASSERT_EQ(std::future_status::ready, firstBytes.get_future().wait_for(kBound));
-    CurlGlobal::GetInstance().FreeConn(kPool, m_conn);
-    EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, Await(done));
-    m_conn.reset();
-}
-
 namespace {
 
-// Where a caller's code runs on the loop thread, and what it does there to
-// the connection whose request is running.
-enum class Where { Sink, Progress, Source, Retry };
+// Where the owner of a running request acts on its connection: from its
+// sink, progress callback, upload source or retry callback (all on the loop
+// thread), or from its own thread once the body flows.
+enum class Where { Sink, Progress, Source, Retry, Caller };
 enum class Action { Break, FreeConn, Drop };
 
 std::string Name(Where where) {
-    static const char* const kNames[] = {"Sink", "Progress", "Source", "Retry"};
+    static const char* const kNames[] = {"Sink", "Progress", "Source", "Retry", "Caller"};
     return kNames[static_cast<int>(where)];
 }
 
@@ -247,7 +194,7 @@ std::string Name(Action action) {
     return kNames[static_cast<int>(action)];
 }
 
-class FromCallbackTest : public ::testing::TestWithParam<std::tuple<Where, Action>> {
+class ActionTest : public ::testing::TestWithParam<std::tuple<Where, Action>> {
 protected:
     static constexpr size_t kOwnPool = 5;
 
@@ -257,13 +204,18 @@ protected:
         ASSERT_TRUE(m_conn);
     }
 
-    // Runs the action once, from whichever callback calls it first.
-    void Act() {
-        if (m_acted.exchange(true)) {
+    // Every callback of the request comes here; the first one acts.
+    void Called(bool acts) {
+        if (m_acted) {
             ++m_callsAfter;
-            return;
+        } else if (acts) {
+            Act();
         }
-        auto conn = m_conn;
+    }
+
+    void Act() {
+        m_acting = true;
+        auto conn = std::move(m_conn);
         switch (std::get<1>(GetParam())) {
         case Action::Break:
             conn->Break();
@@ -274,8 +226,8 @@ protected:
         case Action::Drop:
             break;
         }
-        m_conn.reset();
         conn.reset(); // the last reference, for Drop
+        m_acted = true;
     }
 
     std::future<CURLcode> Start() {
@@ -286,7 +238,7 @@ protected:
             return conn.HttpUpload(
                 64 * 1024 * 1024,
                 [this](char* buffer, size_t size, char*, void*) {
-                    Act();
+                    Called(true);
                     std::fill(buffer, buffer + size, 'u');
                     return size;
                 },
@@ -296,19 +248,24 @@ protected:
         if (where == Where::Retry) {
             big.fault = Reply::Fault::DropMidBody;
             conn.SetRetryCallback([this](CurlConn*, CURLcode) {
-                Act();
+                Called(true);
                 return true;
             });
+        } else if (where == Where::Caller) {
+            big.fault = Reply::Fault::Trickle;
+            big.trickleChunk = 16 * 1024;
+            big.trickleInterval = 20ms;
         }
         Http().Script(m_path, {big});
         if (where == Where::Progress) {
             conn.ProgressEnable(true);
-            conn.SetProgressCB([this](double, double, int64_t, int64_t) { Act(); });
+            conn.SetProgressCB([this](double, double, int64_t, int64_t) { Called(true); });
         }
         return conn.HttpDownload(
             [this, where](char*, size_t size, size_t count, void*) {
-                if (where == Where::Sink) {
-                    Act();
+                Called(where == Where::Sink);
+                if (where == Where::Caller) {
+                    std::call_once(m_flowing, [this] { m_bodyFlows.set_value(); });
                 }
                 return size * count;
             },
@@ -317,16 +274,25 @@ protected:
 
     std::string m_path;
     std::shared_ptr<CurlConn> m_conn;
+    std::atomic<bool> m_acting{false};
     std::atomic<bool> m_acted{false};
     std::atomic<int> m_callsAfter{0};
+    std::once_flag m_flowing;
+    std::promise<void> m_bodyFlows;
 };
 
 } // namespace
 
-TEST_P(FromCallbackTest, RequestEndsOnceAndThePoolKeepsWorking) {
+TEST_P(ActionTest, RequestEndsOnceWith42AndThePoolKeepsWorking) {
     auto done = Start();
-    EXPECT_EQ(CURLE_ABORTED_BY_CALLBACK, Await(done));
-    EXPECT_TRUE(m_acted.load());
+    if (std::get<0>(GetParam()) == Where::Caller) {
+        ASSERT_EQ(std::future_status::ready, m_bodyFlows.get_future().wait_for(kBound));
+        Act();
+        // From another thread, the action returns once the request has ended.
+        ASSERT_EQ(std::future_status::ready, done.wait_for(0s));
+    }
+    EXPECT_EQ(CurlConn::kBroken, Await(done));
+    EXPECT_TRUE(m_acting.load());
 
     // The pool hands the connection out again (FreeConn) or a new one, and
     // both the loop and the pool work on.
@@ -345,8 +311,9 @@ TEST_P(FromCallbackTest, RequestEndsOnceAndThePoolKeepsWorking) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Actions, FromCallbackTest,
-    ::testing::Combine(::testing::Values(Where::Sink, Where::Progress, Where::Source, Where::Retry),
+    Actions, ActionTest,
+    ::testing::Combine(::testing::Values(Where::Sink, Where::Progress, Where::Source, Where::Retry,
+                                         Where::Caller),
                        ::testing::Values(Action::Break, Action::FreeConn, Action::Drop)),
     [](const auto& info) { return Name(std::get<0>(info.param)) + Name(std::get<1>(info.param)); });
 
