@@ -722,6 +722,13 @@ void CurlConn::RequestHeaderOnlyAsync() {
 }
 
 std::shared_ptr<detail::Request> CurlConn::Run(Description desc, DoneFunc done) {
+    if (detail::CallbackFrame::InsideLibcurl() && m_inMulti) {
+        // Started from a callback while this connection's transfer runs: its
+        // handle can neither leave the multi handle here nor be set up anew.
+        auto request = std::make_shared<detail::Request>(std::move(done));
+        request->Complete(kEngineError);
+        return request;
+    }
     LetGoOfRequest(); // a request still running on this connection ends first
     if (!ApplyBody(desc)) {
         auto request = std::make_shared<detail::Request>(std::move(done));

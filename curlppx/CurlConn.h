@@ -116,7 +116,10 @@ public:
     void SetRecycled(bool recycled);
 
     // Requests. A future form returns the request's future; a callback form
-    // calls cb once, on a thread of its own.
+    // calls cb once, on a thread of its own. A request started while one runs
+    // on this connection ends that one with kBroken first; started from one of
+    // the running request's own callbacks, it completes at once with
+    // kEngineError instead.
     std::future<CURLcode> HttpHead();
     void HttpHead(DoneFunc cb);
     std::future<CURLcode> HttpGet();

@@ -31,7 +31,8 @@ public:
     // Called on the loop thread itself (exit() in a task) it runs last there
     // and leaves the thread to the process's end.
     void Stop(const Task& last);
-    bool Stopped() const { return m_state.load() == kStopped; }
+    // Not running: stopping, stopped, or never started.
+    bool Stopped() const { return m_state.load() != kRunning; }
     uv_loop_t* Loop() const { return m_loop; }
     static bool IsLoopThread();
 

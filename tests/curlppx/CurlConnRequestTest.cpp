@@ -198,6 +198,25 @@ TEST_F(RequestTest, DownloadHandsEveryByteToTheSinkAndKeepsNoBody) {
     EXPECT_EQ("", m_conn->GetRespones());
 }
 
+TEST_F(RequestTest, ASinkStartingItsOwnConnectionAgainIsRefusedAndTheBodyGoesOn) {
+    const std::string body = Pattern(300 * 1024);
+    Http().Script(m_path, {Reply::Json(body)});
+    std::string sink;
+    std::future<CURLcode> nested;
+    auto done = m_conn->HttpDownload(
+        [&](char* data, size_t size, size_t count, void*) {
+            if (!nested.valid()) {
+                nested = m_conn->HttpGet();
+            }
+            sink.append(data, size * count);
+            return size * count;
+        },
+        nullptr);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(body, sink);
+    EXPECT_EQ(CurlConn::kEngineError, Await(nested));
+}
+
 TEST_F(RequestTest, SinkTakingLessThanOfferedEndsTheDownloadWithAWriteError) {
     Http().Script(m_path, {Reply::Json(Pattern(1024))});
     m_conn->SetNeedRetry(false);
