@@ -3,9 +3,13 @@
 #include "platform/ClientConstants.h"
 #include "curlppx/CurlConnPool.h"
 #include "curlppx/CurlShare.h"
+#include "curlppx/detail/CallbackFrame.h"
 #include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/EventLoop.h"
 #include "curlppx/detail/Paths.h"
 #include "curlppx/detail/RedirectGuard.h"
+#include "curlppx/detail/Request.h"
+#include "curlppx/detail/UrlCoding.h"
 #include "platform/Scribo.h"
 
 #include <algorithm>
@@ -14,13 +18,11 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
-#include <thread>
 
 namespace curlppx {
 
 namespace {
 
-constexpr CURLcode kEngineError = static_cast<CURLcode>(99);
 constexpr size_t kAbortWrite = static_cast<size_t>(-1);
 constexpr int64_t kSpeedWindowMs = 2000;
 constexpr int64_t kSpeedStaleMs = 4000;
@@ -60,6 +62,10 @@ std::string Trim(const char* begin, const char* end) {
     return std::string(begin, end);
 }
 
+template <typename F> std::shared_ptr<const F> Hold(F fn) {
+    return fn ? std::make_shared<const F>(std::move(fn)) : nullptr;
+}
+
 } // namespace
 
 template <typename T> CURLcode CurlConn::Opt(CURLoption option, T value) {
@@ -93,8 +99,8 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     if (this == &other) {
         return *this;
     }
-    DetachFromLoop();
-    m_url = other.m_url;
+    LetGoOfRequest();
+    TakeUrl(other.m_url);
     m_method = other.m_method;
     m_header = other.m_header;
     m_share = other.m_share;
@@ -112,10 +118,10 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     m_reqMode = other.m_reqMode;
     m_writeFunc = other.m_writeFunc;
     m_readFunc = other.m_readFunc;
+    m_seekFunc = other.m_seekFunc;
     m_retryFunc = other.m_retryFunc;
     m_sslCtxFunc = other.m_sslCtxFunc;
     m_bearer = other.m_bearer;
-    m_break.store(false);
 
     if (m_handle != nullptr) {
         curl_easy_cleanup(m_handle);
@@ -133,6 +139,7 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
     Opt(CURLOPT_HEADERDATA, this);
     Opt(CURLOPT_WRITEDATA, this);
     Opt(CURLOPT_READDATA, this);
+    Opt(CURLOPT_SEEKDATA, this);
     Opt(CURLOPT_XFERINFODATA, this);
     Opt(CURLOPT_SSL_CTX_DATA, this);
     Opt(CURLOPT_CURLU, m_url.GetHandle());
@@ -149,37 +156,22 @@ CurlConn& CurlConn::operator=(const CurlConn& other) {
 }
 
 CurlConn::~CurlConn() {
-    DetachFromLoop();
-    {
-        // A completion still being delivered on the loop thread finishes first.
-        std::lock_guard lock(m_doneMtx);
-    }
+    LetGoOfRequest();
     if (m_handle != nullptr) {
         curl_easy_cleanup(m_handle);
         m_handle = nullptr;
     }
 }
 
-void CurlConn::DetachFromLoop() {
-    if (m_state.load() == kIdle) {
-        return;
-    }
-    if (auto pool = m_pool.lock()) {
-        CurlGlobal::RunAtUvThreadAndWait([&pool, this] { pool->BreakOnLoop(this); });
-        return;
-    }
-    Finish(CURLE_ABORTED_BY_CALLBACK, false);
-}
-
 void CurlConn::Clear() {
-    DetachFromLoop();
+    LetGoOfRequest();
     if (m_handle == nullptr) {
         m_handle = curl_easy_init();
     } else {
         curl_easy_reset(m_handle);
     }
     ClearShare();
-    m_url = CurlUrl();
+    TakeUrl(CurlUrl());
     m_method = CURL_REQ_GET;
     ProgressEnable(false);
     m_resCode = 0;
@@ -191,12 +183,12 @@ void CurlConn::Clear() {
     m_userData = nullptr;
     m_writeFunc = nullptr;
     m_readFunc = nullptr;
+    m_seekFunc = nullptr;
     if (m_uploadFile.is_open()) {
         m_uploadFile.close();
     }
     m_uploadFile.clear();
     m_breakConn.store(false);
-    m_doneFunc = nullptr;
     m_sslCtxFunc = nullptr; // curl_easy_reset has removed it from the handle
     m_bearer = false;
     m_refusedRedirect.clear();
@@ -236,7 +228,6 @@ void CurlConn::InitDefaultCurlOption() {
         Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
         Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
         Opt(CURLOPT_PRIVATE, this);
-        m_promise = std::promise<CURLcode>();
         m_pool.reset();
     } catch (const std::exception&) {
         CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlConn::InitDefaultCurlOption",
@@ -280,9 +271,26 @@ CURLcode CurlConn::SetURL(const CurlUrl& url) {
     CurlUrl copy(url);
     const CURLcode code = Opt(CURLOPT_CURLU, copy.GetHandle());
     if (code == CURLE_OK) {
-        m_url = std::move(copy);
+        TakeUrl(std::move(copy));
     }
     return code;
+}
+
+void CurlConn::TakeUrl(CurlUrl url) {
+    m_url = std::move(url);
+    m_urlText.clear();
+    m_urlHasUser = false;
+    if (CURLU* handle = m_url.GetHandle()) {
+        // Read directly: an empty URL is not a failure worth a log line here.
+        char* text = nullptr;
+        if (curl_url_get(handle, CURLUPART_URL, &text, CURLU_NO_DEFAULT_PORT) == CURLUE_OK) {
+            m_urlText = text;
+        }
+        curl_free(text);
+        char* user = nullptr;
+        m_urlHasUser = curl_url_get(handle, CURLUPART_USER, &user, 0) == CURLUE_OK;
+        curl_free(user);
+    }
 }
 
 CURLcode CurlConn::SetURL(const std::string& url) {
@@ -500,16 +508,16 @@ CURLcode CurlConn::ProgressEnable(bool on) {
 
 void CurlConn::SetProgressCB(ProgressFunc fn) {
     if (fn) {
-        m_progressFunc = std::move(fn);
+        m_progressFunc = Hold(std::move(fn));
     }
 }
 
 void CurlConn::SetRetryCallback(RetryFunc fn) {
-    m_retryFunc = std::move(fn);
+    m_retryFunc = Hold(std::move(fn));
 }
 
 void CurlConn::SetSslCtxFunction(SslCtxFunc fn) {
-    m_sslCtxFunc = std::move(fn);
+    m_sslCtxFunc = Hold(std::move(fn));
     if (m_sslCtxFunc) {
         Opt(CURLOPT_SSL_CTX_FUNCTION, SslCtxCallback);
         Opt(CURLOPT_SSL_CTX_DATA, this);
@@ -521,11 +529,14 @@ void CurlConn::SetSslCtxFunction(SslCtxFunc fn) {
 
 CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
     auto* conn = static_cast<CurlConn*>(userp);
-    if (conn == nullptr || !conn->m_sslCtxFunc) {
+    const auto hook = conn != nullptr ? conn->m_sslCtxFunc : nullptr;
+    if (!hook) {
         return CURLE_OK;
     }
+    detail::CallbackFrame frame(conn, true);
     try {
-        return conn->m_sslCtxFunc(easy, sslCtx);
+        const CURLcode code = (*hook)(easy, sslCtx);
+        return frame.ConnLetGo() || conn->BreakRequested() ? CURLE_ABORTED_BY_CALLBACK : code;
     } catch (...) {
         // Nothing may unwind through libcurl; a hook that fails refuses.
         return CURLE_SSL_CONNECT_ERROR;
@@ -533,39 +544,19 @@ CURLcode CurlConn::SslCtxCallback(CURL* easy, void* sslCtx, void* userp) {
 }
 
 std::string CurlConn::UrlEncode(const std::string& text) {
-    if (m_handle == nullptr || text.empty()) {
-        return text;
-    }
-    char* escaped = curl_easy_escape(m_handle, text.data(), static_cast<int>(text.size()));
-    if (escaped == nullptr) {
-        return text;
-    }
-    std::string out = escaped;
-    curl_free(escaped);
-    return out.empty() ? text : out;
+    return detail::Escape(m_handle, text);
 }
 
 std::string CurlConn::UrlUncode(const std::string& text) {
-    if (m_handle == nullptr || text.empty()) {
-        return text;
-    }
-    int length = 0;
-    char* decoded =
-        curl_easy_unescape(m_handle, text.data(), static_cast<int>(text.size()), &length);
-    if (decoded == nullptr) {
-        return text;
-    }
-    std::string out = decoded; // up to the first zero byte
-    curl_free(decoded);
-    return out.empty() ? text : out;
+    return detail::Unescape(m_handle, text);
 }
 
 bool CurlConn::IsRecycled() {
-    return m_recycled;
+    return m_recycled.load();
 }
 
 void CurlConn::SetRecycled(bool recycled) {
-    m_recycled = recycled;
+    m_recycled.store(recycled);
 }
 
 // ---- Requests -------------------------------------------------------------
@@ -583,266 +574,296 @@ CURLcode CurlConn::ResetMethodOptions() {
     return code;
 }
 
-template <typename T>
-void CurlConn::SelectMethod(CURLoption option, T value, CurlReqMethod method) {
+void CurlConn::SelectMethod(CurlReqMethod method) {
     ResetMethodOptions();
-    if (Opt(option, value) == CURLE_OK) {
+    // m_method changes only when libcurl took the option.
+    if (SetMethod(method) == CURLE_OK) {
         m_method = method;
     }
 }
 
-std::future<CURLcode> CurlConn::FutureOf(void (CurlConn::*start)()) {
-    m_doneFunc = nullptr;
-    (this->*start)();
-    return m_promise.get_future();
+CurlConn::Description CurlConn::Fetch(CurlReqMethod method) {
+    Description desc;
+    desc.method = method;
+    desc.sink = method == CURL_REQ_HEAD ? Description::Sink::None : Description::Sink::Memory;
+    return desc;
 }
 
-std::future<CURLcode> CurlConn::Request() {
-    return FutureOf(&CurlConn::RequestAsync);
+CurlConn::Description CurlConn::Send(CurlReqMethod method, std::string body,
+                                     const char* contentType) {
+    Description desc;
+    desc.method = method;
+    desc.body = Description::Body::Text;
+    desc.text = std::move(body);
+    desc.contentType = contentType;
+    return desc;
 }
 
-std::future<CURLcode> CurlConn::RequestByFields(const Fields& fields, bool encode) {
-    m_doneFunc = nullptr;
-    RequestByFieldsAsync(fields, encode);
-    return m_promise.get_future();
+CurlConn::Description CurlConn::Form(CurlReqMethod method, const Fields& fields, bool encode) {
+    return Send(method, PackageFields(fields, encode), kFormContentType);
 }
 
-std::future<CURLcode> CurlConn::RequestByString(const std::string& body, const char* contentType) {
-    m_doneFunc = nullptr;
-    RequestByStringAsync(body, contentType);
-    return m_promise.get_future();
-}
-
-std::future<CURLcode> CurlConn::RequestToString() {
-    return FutureOf(&CurlConn::RequestToStringAsync);
-}
-
-std::future<CURLcode> CurlConn::RequestHeaderOnly() {
-    return FutureOf(&CurlConn::RequestHeaderOnlyAsync);
+std::future<CURLcode> CurlConn::FutureOf(const std::shared_ptr<detail::Request>& request) {
+    return request->Future();
 }
 
 std::future<CURLcode> CurlConn::HttpHead() {
-    ResetMethodOptions();
-    return RequestHeaderOnly();
+    return FutureOf(Run(Fetch(CURL_REQ_HEAD), nullptr));
 }
-
 void CurlConn::HttpHead(DoneFunc cb) {
-    ResetMethodOptions();
-    m_doneFunc = std::move(cb);
-    RequestHeaderOnlyAsync();
+    Run(Fetch(CURL_REQ_HEAD), std::move(cb));
 }
-
 std::future<CURLcode> CurlConn::HttpGet() {
-    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
-    return RequestToString();
+    return FutureOf(Run(Fetch(CURL_REQ_GET), nullptr));
 }
-
 void CurlConn::HttpGet(DoneFunc cb) {
-    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
-    m_doneFunc = std::move(cb);
-    RequestToStringAsync();
+    Run(Fetch(CURL_REQ_GET), std::move(cb));
 }
-
-std::future<CURLcode> CurlConn::HttpPost(const Fields& fields, bool encode) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    return RequestByFields(fields, encode);
-}
-
-void CurlConn::HttpPost(const Fields& fields, DoneFunc cb, bool encode) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    m_doneFunc = std::move(cb);
-    RequestByFieldsAsync(fields, encode);
-}
-
-std::future<CURLcode> CurlConn::HttpPost(const std::string& body, const char* contentType) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    return RequestByString(body, contentType);
-}
-
-void CurlConn::HttpPost(const std::string& body, DoneFunc cb, const char* contentType) {
-    SelectMethod(CURLOPT_POST, 1L, CURL_REQ_POST);
-    m_doneFunc = std::move(cb);
-    RequestByStringAsync(body, contentType);
-}
-
-std::future<CURLcode> CurlConn::HttpPut(const Fields& fields, bool encode) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    return RequestByFields(fields, encode);
-}
-
-void CurlConn::HttpPut(const Fields& fields, DoneFunc cb, bool encode) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    m_doneFunc = std::move(cb);
-    RequestByFieldsAsync(fields, encode);
-}
-
-std::future<CURLcode> CurlConn::HttpPut(const std::string& body, const char* contentType) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    return RequestByString(body, contentType);
-}
-
-void CurlConn::HttpPut(const std::string& body, DoneFunc cb, const char* contentType) {
-    SelectMethod(CURLOPT_UPLOAD, 1L, CURL_REQ_PUT);
-    m_doneFunc = std::move(cb);
-    RequestByStringAsync(body, contentType);
-}
-
-std::future<CURLcode> CurlConn::HttpPatch(const Fields& fields, bool encode) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    return RequestByFields(fields, encode);
-}
-
-void CurlConn::HttpPatch(const Fields& fields, DoneFunc cb, bool encode) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    m_doneFunc = std::move(cb);
-    RequestByFieldsAsync(fields, encode);
-}
-
-std::future<CURLcode> CurlConn::HttpPatch(const std::string& body, const char* contentType) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    return RequestByString(body, contentType);
-}
-
-void CurlConn::HttpPatch(const std::string& body, DoneFunc cb, const char* contentType) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "PATCH", CURL_REQ_PATCH);
-    m_doneFunc = std::move(cb);
-    RequestByStringAsync(body, contentType);
-}
-
 std::future<CURLcode> CurlConn::HttpDelete() {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "DELETE", CURL_REQ_DELETE);
-    return RequestToString();
+    return FutureOf(Run(Fetch(CURL_REQ_DELETE), nullptr));
 }
-
 void CurlConn::HttpDelete(DoneFunc cb) {
-    SelectMethod(CURLOPT_CUSTOMREQUEST, "DELETE", CURL_REQ_DELETE);
-    m_doneFunc = std::move(cb);
-    RequestToStringAsync();
+    Run(Fetch(CURL_REQ_DELETE), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPost(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(CURL_REQ_POST, fields, encode), nullptr));
+}
+void CurlConn::HttpPost(const Fields& fields, DoneFunc cb, bool encode) {
+    Run(Form(CURL_REQ_POST, fields, encode), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPost(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(CURL_REQ_POST, body, contentType), nullptr));
+}
+void CurlConn::HttpPost(const std::string& body, DoneFunc cb, const char* contentType) {
+    Run(Send(CURL_REQ_POST, body, contentType), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPut(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(CURL_REQ_PUT, fields, encode), nullptr));
+}
+void CurlConn::HttpPut(const Fields& fields, DoneFunc cb, bool encode) {
+    Run(Form(CURL_REQ_PUT, fields, encode), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPut(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(CURL_REQ_PUT, body, contentType), nullptr));
+}
+void CurlConn::HttpPut(const std::string& body, DoneFunc cb, const char* contentType) {
+    Run(Send(CURL_REQ_PUT, body, contentType), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPatch(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(CURL_REQ_PATCH, fields, encode), nullptr));
+}
+void CurlConn::HttpPatch(const Fields& fields, DoneFunc cb, bool encode) {
+    Run(Form(CURL_REQ_PATCH, fields, encode), std::move(cb));
+}
+std::future<CURLcode> CurlConn::HttpPatch(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(CURL_REQ_PATCH, body, contentType), nullptr));
+}
+void CurlConn::HttpPatch(const std::string& body, DoneFunc cb, const char* contentType) {
+    Run(Send(CURL_REQ_PATCH, body, contentType), std::move(cb));
 }
 
 std::future<CURLcode> CurlConn::HttpDownload(WriteFunc fn, void* userData) {
-    SelectMethod(CURLOPT_HTTPGET, 1L, CURL_REQ_GET);
-    m_resMode = kResCallback;
-    m_reqMode = kReqNone;
-    m_userData = userData;
-    m_writeFunc = std::move(fn);
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    return Request();
+    Description desc = Fetch(CURL_REQ_GET);
+    desc.sink = Description::Sink::Writer;
+    desc.write = std::move(fn);
+    desc.userData = userData;
+    return FutureOf(Run(std::move(desc), nullptr));
 }
 
 std::future<CURLcode> CurlConn::HttpUpload(std::wstring path, int64_t offset) {
-    std::error_code error;
-    const auto size =
-        std::filesystem::file_size(std::filesystem::path(detail::ToSystemPath(path)), error);
-    if (error || offset > static_cast<int64_t>(size) ||
-        !OpenReadFileToStream(m_uploadFile, path, offset)) {
-        m_promise = std::promise<CURLcode>();
-        m_promise.set_value(CURLE_FILE_COULDNT_READ_FILE);
-        return m_promise.get_future();
-    }
-    m_uploadOffset = offset < 1 ? 0 : offset;
-    ResetMethodOptions();
-    Opt(CURLOPT_UPLOAD, 1L);
-    Opt(CURLOPT_CUSTOMREQUEST, "POST");
-    m_resMode = kResMemory;
-    m_reqMode = kReqFile;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size) - m_uploadOffset);
-    Opt(CURLOPT_READFUNCTION, ReadCallback);
-    Opt(CURLOPT_READDATA, this);
-    return Request();
+    Description desc;
+    desc.body = Description::Body::File;
+    desc.path = std::move(path);
+    desc.offset = offset;
+    return FutureOf(Run(std::move(desc), nullptr));
 }
 
-std::future<CURLcode> CurlConn::HttpUpload(int64_t size, ReadFunc fn, void* userData) {
-    ResetMethodOptions();
-    Opt(CURLOPT_UPLOAD, 1L);
-    Opt(CURLOPT_CUSTOMREQUEST, "POST");
-    m_resMode = kResMemory;
-    m_reqMode = kReqCallback;
-    m_userData = userData;
-    m_writeFunc = nullptr;
-    m_readFunc = std::move(fn);
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    Opt(CURLOPT_READFUNCTION, ReadCallback);
-    Opt(CURLOPT_READDATA, this);
-    return Request();
+std::future<CURLcode> CurlConn::HttpUpload(int64_t size, ReadFunc fn, void* userData,
+                                           SeekFunc seek) {
+    Description desc;
+    desc.body = Description::Body::Source;
+    desc.size = size;
+    desc.read = std::move(fn);
+    desc.seek = std::move(seek);
+    desc.userData = userData;
+    return FutureOf(Run(std::move(desc), nullptr));
 }
 
-void CurlConn::RequestToStringAsync() {
-    m_resMode = kResMemory;
-    m_reqMode = kReqNone;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    RequestAsync();
+// The protected forms start with what the handle holds, or as their name says.
+std::future<CURLcode> CurlConn::Request() {
+    return FutureOf(Start(nullptr));
 }
-
-void CurlConn::RequestHeaderOnlyAsync() {
-    if (Opt(CURLOPT_NOBODY, 1L) == CURLE_OK) {
-        m_method = CURL_REQ_HEAD;
-    }
-    m_resMode = kResNone;
-    m_reqMode = kReqNone;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
-    Opt(CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-    Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-    Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    RequestAsync();
+std::future<CURLcode> CurlConn::RequestByFields(const Fields& fields, bool encode) {
+    return FutureOf(Run(Form(m_method, fields, encode), nullptr));
 }
-
-void CurlConn::RequestByStringAsync(const std::string& body, const char* contentType) {
-    m_reqBody = body;
-    m_reqBodySent = 0;
-    m_resMode = kResMemory;
-    m_userData = nullptr;
-    m_writeFunc = nullptr;
-    m_readFunc = nullptr;
-    Opt(CURLOPT_WRITEFUNCTION, WriteCallback);
-    Opt(CURLOPT_WRITEDATA, this);
-    if (m_method == CURL_REQ_PUT) {
-        // An upload takes its body from the read callback and ignores
-        // POSTFIELDS, so a PUT reads it from memory.
-        m_reqMode = kReqMemory;
-        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(m_reqBody.size()));
-        Opt(CURLOPT_READFUNCTION, ReadCallback);
-        Opt(CURLOPT_READDATA, this);
-    } else {
-        m_reqMode = kReqNone;
-        Opt(CURLOPT_POSTFIELDSIZE, static_cast<long>(m_reqBody.size()));
-        Opt(CURLOPT_POSTFIELDS, m_reqBody.c_str());
-        Opt(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-        Opt(CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-        Opt(CURLOPT_READDATA, static_cast<void*>(nullptr));
-    }
-    // A null type leaves the header as it is rather than crash.
-    if (contentType != nullptr && m_header.SetField("Content-Type", contentType)) {
-        UpdateHeader();
-    }
-    RequestAsync();
+std::future<CURLcode> CurlConn::RequestByString(const std::string& body, const char* contentType) {
+    return FutureOf(Run(Send(m_method, body, contentType), nullptr));
 }
-
+std::future<CURLcode> CurlConn::RequestToString() {
+    return FutureOf(Run(Fetch(m_method), nullptr));
+}
+std::future<CURLcode> CurlConn::RequestHeaderOnly() {
+    return FutureOf(Run(Fetch(CURL_REQ_HEAD), nullptr));
+}
+void CurlConn::RequestAsync() {
+    Start(nullptr);
+}
 void CurlConn::RequestByFieldsAsync(const Fields& fields, bool encode) {
-    RequestByStringAsync(PackageFields(fields, encode), kFormContentType);
+    Run(Form(m_method, fields, encode), nullptr);
+}
+void CurlConn::RequestByStringAsync(const std::string& body, const char* contentType) {
+    Run(Send(m_method, body, contentType), nullptr);
+}
+void CurlConn::RequestToStringAsync() {
+    Run(Fetch(m_method), nullptr);
+}
+void CurlConn::RequestHeaderOnlyAsync() {
+    Run(Fetch(CURL_REQ_HEAD), nullptr);
+}
+
+std::shared_ptr<detail::Request> CurlConn::Run(Description desc, DoneFunc done) {
+    if (detail::CallbackFrame::InsideLibcurl() && m_inMulti) {
+        // Started from a callback while this connection's transfer runs: its
+        // handle can neither leave the multi handle here nor be set up anew.
+        auto request = std::make_shared<detail::Request>(std::move(done));
+        request->Complete(kEngineError);
+        return request;
+    }
+    LetGoOfRequest(); // a request still running on this connection ends first
+    if (!ApplyBody(desc)) {
+        auto request = std::make_shared<detail::Request>(std::move(done));
+        request->Complete(CURLE_FILE_COULDNT_READ_FILE);
+        return request;
+    }
+    ApplySink(desc);
+    return Start(std::move(done));
+}
+
+bool CurlConn::ApplyBody(Description& desc) {
+    using Body = Description::Body;
+    m_reqMode = kReqNone;
+    m_readFunc = nullptr;
+    m_seekFunc = nullptr;
+    m_uploadRead = 0;
+    curl_off_t uploadSize = -1;
+    switch (desc.body) {
+    case Body::None:
+        SelectMethod(desc.method);
+        break;
+    case Body::Text:
+        SelectMethod(desc.method);
+        m_reqBody = std::move(desc.text);
+        m_reqBodySent = 0;
+        if (m_method == CURL_REQ_PUT) {
+            // An upload takes its body from the read callback and ignores
+            // POSTFIELDS, so a PUT reads it from memory.
+            m_reqMode = kReqMemory;
+            uploadSize = static_cast<curl_off_t>(m_reqBody.size());
+        } else {
+            Opt(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_reqBody.size()));
+            Opt(CURLOPT_POSTFIELDS, m_reqBody.c_str());
+        }
+        // A null type leaves the header as it is rather than crash.
+        if (desc.contentType != nullptr && m_header.SetField("Content-Type", desc.contentType)) {
+            UpdateHeader();
+        }
+        break;
+    case Body::File: {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(
+            std::filesystem::path(detail::ToSystemPath(desc.path)), error);
+        if (error || desc.offset > static_cast<int64_t>(size) ||
+            !OpenReadFileToStream(m_uploadFile, desc.path, desc.offset)) {
+            return false;
+        }
+        m_uploadOffset = desc.offset < 1 ? 0 : desc.offset;
+        m_reqMode = kReqFile;
+        uploadSize = static_cast<curl_off_t>(size) - m_uploadOffset;
+        break;
+    }
+    case Body::Source:
+        m_reqMode = kReqCallback;
+        m_readFunc = Hold(std::move(desc.read));
+        m_seekFunc = Hold(std::move(desc.seek));
+        uploadSize = desc.size;
+        break;
+    }
+    if (desc.body == Body::File || desc.body == Body::Source) {
+        ResetMethodOptions();
+        Opt(CURLOPT_UPLOAD, 1L);
+        Opt(CURLOPT_CUSTOMREQUEST, "POST");
+    }
+    Opt(CURLOPT_INFILESIZE_LARGE, uploadSize);
+    const bool reads = m_reqMode != kReqNone;
+    Opt(CURLOPT_READFUNCTION, reads ? ReadCallback : static_cast<curl_read_callback>(nullptr));
+    Opt(CURLOPT_READDATA, reads ? this : nullptr);
+    // libcurl rewinds by itself too, when it resends on a connection that
+    // died while reused, or follows a 307.
+    Opt(CURLOPT_SEEKFUNCTION, reads ? SeekCallback : static_cast<curl_seek_callback>(nullptr));
+    Opt(CURLOPT_SEEKDATA, reads ? this : nullptr);
+    return true;
+}
+
+void CurlConn::ApplySink(Description& desc) {
+    using Sink = Description::Sink;
+    m_resMode = desc.sink == Sink::Memory   ? kResMemory
+                : desc.sink == Sink::Writer ? kResCallback
+                                            : kResNone;
+    m_writeFunc = Hold(std::move(desc.write));
+    m_userData = desc.userData;
+    const bool writes = desc.sink != Sink::None;
+    Opt(CURLOPT_WRITEFUNCTION, writes ? WriteCallback : static_cast<curl_write_callback>(nullptr));
+    Opt(CURLOPT_WRITEDATA, writes ? this : nullptr);
+}
+
+std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
+    auto request = std::make_shared<detail::Request>(std::move(done));
+    {
+        std::lock_guard lock(m_requestMtx);
+        m_request = request;
+    }
+    // Read again only when empty, for the log line the failed read gives.
+    const std::string& url = m_urlText.empty() ? (m_urlText = m_url.GetStr()) : m_urlText;
+    if (url.empty()) {
+        CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
+        // Completes at once so that no future or callback waits forever.
+        Finish(request, CURLE_URL_MALFORMAT, false);
+        return request;
+    }
+    if (CurlGlobal::GetStandByDnsFlag()) {
+        Opt(CURLOPT_DNS_SERVERS, CurlGlobal::GetStandByDns().c_str());
+    }
+    m_resHeader.clear();
+    m_resBody.str(std::string());
+    m_resBody.clear();
+    m_refusedRedirect.clear();
+    m_redirectGuard->Arm(url, CarriesCredentials());
+    auto pool = m_pool.lock();
+    if (!pool) {
+        Finish(request, kEngineError, true);
+        return request;
+    }
+    detail::EventLoop::Instance().Post(
+        [pool = std::move(pool), this, request] { pool->StartOnLoop(this, request); });
+    return request;
+}
+
+std::shared_ptr<detail::Request> CurlConn::CurrentRequest() {
+    std::lock_guard lock(m_requestMtx);
+    return m_request;
+}
+
+void CurlConn::LetGoOfRequest() {
+    detail::CallbackFrame::LetGo(this);
+    auto request = CurrentRequest();
+    if (!request || request->Completed()) {
+        return;
+    }
+    if (auto pool = m_pool.lock()) {
+        detail::EventLoop::Instance().RunAndWait(
+            [&pool, this, &request] { pool->EndOnLoop(this, request, true); });
+    }
+    Finish(request, kBroken, false);
 }
 
 std::string CurlConn::PackageFields(const Fields& fields, bool encode) {
@@ -884,87 +905,91 @@ bool CurlConn::OpenReadFileToStream(std::fstream& stream, std::wstring& path, in
     }
 }
 
-void CurlConn::RequestAsync() {
-    const std::string url = m_url.GetStr();
-    m_promise = std::promise<CURLcode>();
-    m_state.store(kQueued);
-    if (url.empty()) {
-        CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
-        // Completes at once so that no future or callback waits forever.
-        Finish(CURLE_URL_MALFORMAT, false);
-        return;
-    }
-    if (CurlGlobal::GetStandByDnsFlag()) {
-        Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
-    }
-    m_resHeader.clear();
-    m_resBody.str(std::string());
-    m_resBody.clear();
-    m_break.store(false);
-    m_refusedRedirect.clear();
-    m_redirectGuard->Arm(url, CarriesCredentials());
-    auto pool = m_pool.lock();
-    if (!pool) {
-        OnRequestDone(kEngineError);
-        return;
-    }
-    CurlGlobal::RunAtUvThread([pool = std::move(pool), this] { pool->StartOnLoop(this); });
-}
-
 void CurlConn::OnRequestDone(CURLcode code) {
-    Finish(code, true);
-}
-
-void CurlConn::Finish(CURLcode code, bool logFailure) {
-    DoneFunc done;
-    {
-        std::lock_guard lock(m_doneMtx);
-        if (m_state.load() == kIdle) {
-            return; // this request has completed already
-        }
-        if (logFailure && m_resMode == kResMemory) {
-            const long status = GetResCode();
-            if (code != CURLE_OK || status < 200 || status > 299) {
-                CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::OnRequestDone",
-                            "errCode=" + std::to_string(code) +
-                                " and httpCode=" + std::to_string(status),
-                            m_poolId);
-            }
-        }
-        if (m_uploadFile.is_open()) {
-            m_uploadFile.close();
-        }
-        m_uploadFile.clear();
-        done = m_doneFunc;
-        m_state.store(kIdle);
-        try {
-            m_promise.set_value(code);
-        } catch (const std::future_error&) {
-        }
-    }
-    if (done) {
-        std::thread([done = std::move(done), code] { done(code); }).detach();
+    if (m_running) {
+        Finish(m_running, code, true);
     }
 }
 
-void CurlConn::PrepareRetry() {
+void CurlConn::Finish(const std::shared_ptr<detail::Request>& request, CURLcode code,
+                      bool logFailure) {
+    if (request->Completed()) {
+        return;
+    }
+    if (logFailure && m_resMode == kResMemory) {
+        const long status = GetResCode();
+        if (code != CURLE_OK || status < 200 || status > 299) {
+            CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::OnRequestDone",
+                        "errCode=" + std::to_string(code) +
+                            " and httpCode=" + std::to_string(status),
+                        m_poolId);
+        }
+    }
+    if (m_uploadFile.is_open()) {
+        m_uploadFile.close();
+    }
+    m_uploadFile.clear();
+    request->Complete(code);
+}
+
+bool CurlConn::PrepareRetry() {
+    if (m_uploadRead > 0 && !RewindUpload(0)) {
+        return false;
+    }
     m_resHeader.clear();
     if (m_resMode == kResMemory) {
         m_resBody.str(std::string());
         m_resBody.clear();
     }
-    if (m_reqMode == kReqMemory) {
-        m_reqBodySent = 0;
-    } else if (m_reqMode == kReqFile && m_uploadFile.is_open()) {
+    return true;
+}
+
+bool CurlConn::RewindUpload(int64_t offset) {
+    bool rewound = false;
+    switch (m_reqMode) {
+    case kReqMemory:
+        rewound = offset >= 0 && static_cast<size_t>(offset) <= m_reqBody.size();
+        if (rewound) {
+            m_reqBodySent = static_cast<size_t>(offset);
+        }
+        break;
+    case kReqFile:
         m_uploadFile.clear();
-        m_uploadFile.seekg(m_uploadOffset, std::ios::beg);
+        rewound = m_uploadFile.is_open() &&
+                  static_cast<bool>(m_uploadFile.seekg(m_uploadOffset + offset, std::ios::beg));
+        break;
+    case kReqCallback:
+        if (const auto seek = m_seekFunc) {
+            rewound = (*seek)(offset, m_userData);
+        }
+        break;
+    default:
+        rewound = true;
+        break;
     }
+    if (rewound) {
+        m_uploadRead = offset;
+    }
+    return rewound;
+}
+
+int CurlConn::SeekCallback(void* userp, curl_off_t offset, int origin) {
+    auto* conn = static_cast<CurlConn*>(userp);
+    if (conn == nullptr || origin != SEEK_SET) {
+        return CURL_SEEKFUNC_CANTSEEK;
+    }
+    detail::CallbackFrame frame(conn, true);
+    const bool rewound = conn->RewindUpload(offset);
+    if (frame.ConnLetGo()) {
+        return CURL_SEEKFUNC_FAIL;
+    }
+    return rewound ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_CANTSEEK;
 }
 
 // ---- Data callbacks (loop thread) -----------------------------------------
 
 bool CurlConn::BreakRequested() const {
-    return m_break.load(std::memory_order_relaxed) || m_breakConn.load(std::memory_order_relaxed);
+    return m_breakConn.load(std::memory_order_relaxed) || (m_running && m_running->BreakAsked());
 }
 
 size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp) {
@@ -980,8 +1005,16 @@ size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp
     case kResMemory:
         conn->m_resBody.write(ptr, static_cast<std::streamsize>(bytes));
         return bytes;
-    case kResCallback:
-        return conn->m_writeFunc ? conn->m_writeFunc(ptr, size, nmemb, conn->m_userData) : bytes;
+    case kResCallback: {
+        const auto write = conn->m_writeFunc;
+        if (!write) {
+            return bytes;
+        }
+        detail::CallbackFrame frame(conn, true);
+        const size_t taken = (*write)(ptr, size, nmemb, conn->m_userData);
+        // The sink may have broken, cleared or dropped the connection.
+        return frame.ConnLetGo() || conn->BreakRequested() ? kAbortWrite : taken;
+    }
     default:
         return kAbortWrite;
     }
@@ -990,10 +1023,12 @@ size_t CurlConn::WriteCallback(char* ptr, size_t size, size_t nmemb, void* userp
 size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* userp) {
     auto* conn = static_cast<CurlConn*>(userp);
     size_t bytes = 0;
-    if (buffer == nullptr || conn == nullptr || !Product(size, nitems, bytes)) {
+    if (buffer == nullptr || !Product(size, nitems, bytes)) {
         return 0;
     }
-    if (conn->BreakRequested()) {
+    // Without its connection a source has nothing more to give, and 0 would
+    // end the body short as if it were complete.
+    if (conn == nullptr || conn->BreakRequested()) {
         return CURL_READFUNC_ABORT;
     }
     try {
@@ -1003,6 +1038,7 @@ size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* us
             const size_t n = std::min(left, bytes);
             conn->m_reqBody.copy(buffer, n, conn->m_reqBodySent);
             conn->m_reqBodySent += n;
+            conn->m_uploadRead += static_cast<int64_t>(n);
             return n;
         }
         case kReqFile: {
@@ -1014,12 +1050,24 @@ size_t CurlConn::ReadCallback(char* buffer, size_t size, size_t nitems, void* us
                 return CURL_READFUNC_ABORT;
             }
             file.read(buffer, static_cast<std::streamsize>(bytes));
+            conn->m_uploadRead += file.gcount();
             return static_cast<size_t>(file.gcount());
         }
-        case kReqCallback:
-            return conn->m_readFunc
-                       ? conn->m_readFunc(buffer, bytes, buffer + bytes, conn->m_userData)
-                       : CURL_READFUNC_ABORT;
+        case kReqCallback: {
+            const auto read = conn->m_readFunc;
+            if (!read) {
+                return CURL_READFUNC_ABORT;
+            }
+            detail::CallbackFrame frame(conn, true);
+            const size_t given = (*read)(buffer, bytes, buffer + bytes, conn->m_userData);
+            if (frame.ConnLetGo() || conn->BreakRequested()) {
+                return CURL_READFUNC_ABORT;
+            }
+            if (given <= bytes) {
+                conn->m_uploadRead += static_cast<int64_t>(given);
+            }
+            return given;
+        }
         default:
             return CURL_READFUNC_ABORT;
         }
@@ -1059,11 +1107,7 @@ bool CurlConn::CarriesCredentials() {
             return true;
         }
     }
-    char* user = nullptr;
-    const bool urlUser = m_url.GetHandle() != nullptr &&
-                         curl_url_get(m_url.GetHandle(), CURLUPART_USER, &user, 0) == CURLUE_OK;
-    curl_free(user);
-    return m_bearer || urlUser;
+    return m_bearer || m_urlHasUser;
 }
 
 bool CurlConn::RefuseRedirect(const std::string& location) {
@@ -1099,15 +1143,18 @@ int CurlConn::ProgressCallback(void* userp, curl_off_t dltotal, curl_off_t dlnow
     if (conn->BreakRequested()) {
         return CURLE_ABORTED_BY_CALLBACK;
     }
-    if ((dltotal < 1 && dlnow < 1 && ultotal < 1 && ulnow < 1) || !conn->m_progressFunc) {
+    const auto progress = conn->m_progressFunc;
+    if ((dltotal < 1 && dlnow < 1 && ultotal < 1 && ulnow < 1) || !progress) {
         return CURL_PROGRESSFUNC_CONTINUE;
     }
     const double dlFraction =
         dltotal == 0 ? 0.0 : static_cast<double>(dlnow) / static_cast<double>(dltotal);
     const double ulFraction =
         ultotal == 0 ? 0.0 : static_cast<double>(ulnow) / static_cast<double>(ultotal);
-    conn->m_progressFunc(dlFraction, ulFraction, conn->GetDownloadSpeed(), conn->GetUploadSpeed());
-    return CURL_PROGRESSFUNC_CONTINUE;
+    detail::CallbackFrame frame(conn, true);
+    (*progress)(dlFraction, ulFraction, conn->GetDownloadSpeed(), conn->GetUploadSpeed());
+    return frame.ConnLetGo() || conn->BreakRequested() ? CURLE_ABORTED_BY_CALLBACK
+                                                       : CURL_PROGRESSFUNC_CONTINUE;
 }
 
 void CurlConn::UpdateSpeed(int64_t dlnow, int64_t ulnow) {
@@ -1152,16 +1199,15 @@ int64_t CurlConn::GetUploadSpeed() {
 // ---- Control and results --------------------------------------------------
 
 void CurlConn::Break() {
-    bool expected = false;
-    if (!m_break.compare_exchange_strong(expected, true)) {
+    auto request = CurrentRequest();
+    if (!request || request->Completed() || !request->AskBreak()) {
         return;
     }
     if (auto pool = m_pool.lock()) {
-        // Waiting on the loop thread itself would never end: break inline.
-        CurlGlobal::RunAtUvThreadAndWait([&pool, this] { pool->BreakOnLoop(this); });
+        // Waits for the loop thread, except on the loop thread itself.
+        detail::EventLoop::Instance().RunAndWait(
+            [&pool, this, &request] { pool->EndOnLoop(this, request, false); });
     }
-    // The break task has ended the request; the flag must not abort the next.
-    m_break.store(false);
 }
 
 void CurlConn::BreakConn() {
@@ -1169,14 +1215,12 @@ void CurlConn::BreakConn() {
 }
 
 bool CurlConn::NeedBreakCallback() {
-    bool expected = true;
-    return m_break.compare_exchange_strong(expected, false);
+    return m_running && m_running->BreakAsked();
 }
 
 void CurlConn::InitDefaultRetryCallback() {
-    // Works on the connection it is called with, so a copy of the callback
-    // in another connection judges that connection.
-    m_retryFunc = [](CurlConn* conn, CURLcode code) -> bool {
+    // Judges the connection it is called with, so one instance serves all.
+    static const auto kDefault = Hold<RetryFunc>([](CurlConn* conn, CURLcode code) {
         const long status = conn->GetResCode();
         if (status == conn->m_expiredCode) {
             CurlGlobal::SetAtIsExpired(true);
@@ -1185,8 +1229,7 @@ void CurlConn::InitDefaultRetryCallback() {
             return false;
         }
         if (code != CURLE_OK) {
-            const bool retry = code != CURLE_ABORTED_BY_CALLBACK && conn->m_needRetry &&
-                               conn->m_retryCount < kMaxRetries;
+            const bool retry = conn->CheckNeedRetry(code);
             Scribo::Output(Scribo::subTrans, Scribo::LOG_ERROR, __LINE__, kRetryFunc,
                            "DoRetryCallback errCode: " + std::to_string(code) +
                                ", isNeedRetry: " + (retry ? "true" : "false"),
@@ -1196,14 +1239,15 @@ void CurlConn::InitDefaultRetryCallback() {
             }
         }
         if (CurlGlobal::GetStandByDnsFlag()) {
-            conn->Opt(CURLOPT_DNS_SERVERS, "8.8.8.8,114.114.114.114");
+            conn->Opt(CURLOPT_DNS_SERVERS, CurlGlobal::GetStandByDns().c_str());
         }
         return false;
-    };
+    });
+    m_retryFunc = kDefault;
 }
 
 bool CurlConn::CheckNeedRetry(int code) {
-    if (code == CURLE_OK || code == CURLE_ABORTED_BY_CALLBACK || !m_needRetry) {
+    if (code == CURLE_OK || code == kBroken || !m_needRetry) {
         return false;
     }
     return m_retryCount < kMaxRetries;

@@ -27,7 +27,8 @@ class CurlShare;
 
 namespace detail {
 class RedirectGuard;
-}
+class Request;
+} // namespace detail
 
 enum CurlReqMethod : int {
     CURL_REQ_GET = 0,
@@ -41,9 +42,10 @@ enum CurlReqMethod : int {
 };
 
 // One reusable transfer: an easy handle plus the description of a request and
-// its results. Used by one thread at a time; while a request runs only the
-// loop thread touches the handle. The owner keeps the connection alive until
-// the request has completed (the loop thread holds a raw pointer to it).
+// its results. Configured and started by one thread at a time; while a
+// request runs only the loop thread touches the handle. Break may come from
+// any thread. Clearing or destroying a connection whose request runs ends
+// that request with 42 first, from any thread or callback.
 class HTTPLIB_API CurlConn {
 public:
     using DoneFunc = std::function<void(CURLcode)>;
@@ -53,6 +55,10 @@ public:
     // Upload source: (buffer, capacity in bytes, end of buffer, user data);
     // returns the bytes written, 0 at the end, or CURL_READFUNC_ABORT.
     using ReadFunc = std::function<size_t(char*, size_t, char*, void*)>;
+    // Moves an upload source back to offset bytes from the start of its
+    // body: (offset, user data); false when it cannot. Without one, a
+    // request whose source has been read is not sent again.
+    using SeekFunc = std::function<bool(int64_t, void*)>;
     using RetryFunc = std::function<bool(CurlConn*, CURLcode)>;
     using ProgressFunc = std::function<void(double, double, int64_t, int64_t)>;
     // Sees the TLS context of every connection this connection opens, before
@@ -110,7 +116,10 @@ public:
     void SetRecycled(bool recycled);
 
     // Requests. A future form returns the request's future; a callback form
-    // calls cb once, on a thread of its own.
+    // calls cb once, on a thread of its own. A request started while one runs
+    // on this connection ends that one with kBroken first; started from one of
+    // the running request's own callbacks, it completes at once with
+    // kEngineError instead.
     std::future<CURLcode> HttpHead();
     void HttpHead(DoneFunc cb);
     std::future<CURLcode> HttpGet();
@@ -135,7 +144,8 @@ public:
     void HttpDelete(DoneFunc cb);
     std::future<CURLcode> HttpDownload(WriteFunc fn, void* userData);
     std::future<CURLcode> HttpUpload(std::wstring path, int64_t offset);
-    std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData);
+    std::future<CURLcode> HttpUpload(int64_t size, ReadFunc fn, void* userData,
+                                     SeekFunc seek = nullptr);
 
     // Control and results.
     // An https request never follows a redirect to a non-https URL, and a
@@ -146,7 +156,16 @@ public:
     // and GetRefusedRedirect() its target (empty when nothing was refused;
     // emptied when the next request starts).
     static constexpr CURLcode kRedirectRefused = CURLE_HTTP_RETURNED_ERROR;
+    // The engine's own completion codes: a request ended by Break, Clear,
+    // FreeConn or the destructor; and the pool gone, no share, or a header
+    // object that failed.
+    static constexpr CURLcode kBroken = CURLE_ABORTED_BY_CALLBACK;
+    static constexpr CURLcode kEngineError = static_cast<CURLcode>(99);
     std::string GetRefusedRedirect();
+    // Ends the request in flight (or the one just started) with 42 and
+    // returns when it has ended. Called on the loop thread from one of the
+    // connection's callbacks it cannot wait: the transfer then ends as soon
+    // as that callback returns. A request that has completed is left alone.
     void Break();
     void BreakConn();
     void InitDefaultRetryCallback();
@@ -199,24 +218,60 @@ protected:
 private:
     friend class CurlConnPool;
 
-    enum State : int { kIdle = 0, kQueued = 1, kActive = 2 };
     enum ResMode : int { kResNone = 0, kResMemory = 1, kResCallback = 3 };
     enum ReqMode : int { kReqNone = 0, kReqMemory = 1, kReqFile = 2, kReqCallback = 3 };
 
+    // What a request sends and where its answer goes. Every request form is
+    // one of these, started by Run.
+    struct Description {
+        enum class Body { None, Text, File, Source };
+        enum class Sink { Memory, Writer, None };
+        // Selected for Body::None and Body::Text; a File or Source body is
+        // sent as a POST upload and keeps m_method.
+        CurlReqMethod method = CURL_REQ_GET;
+        Body body = Body::None;
+        Sink sink = Sink::Memory;
+        std::string text;
+        const char* contentType = nullptr;
+        std::wstring path;
+        int64_t offset = 0; // into the file
+        int64_t size = 0;   // of the source's body
+        ReadFunc read;
+        SeekFunc seek;
+        WriteFunc write;
+        void* userData = nullptr;
+    };
+    static Description Fetch(CurlReqMethod method);
+    static Description Send(CurlReqMethod method, std::string body, const char* contentType);
+    Description Form(CurlReqMethod method, const Fields& fields, bool encode);
+    static std::future<CURLcode> FutureOf(const std::shared_ptr<detail::Request>& request);
+
     template <typename T> CURLcode Opt(CURLoption option, T value);
     CURLcode ResetMethodOptions();
-    // Resets what an earlier request set, then sets the option that selects
-    // method; m_method changes only when libcurl took it.
-    template <typename T> void SelectMethod(CURLoption option, T value, CurlReqMethod method);
     CURLcode ApplyCA(const std::wstring& path, bool isDir, const char* func);
-    std::future<CURLcode> FutureOf(void (CurlConn::*start)());
-    void Finish(CURLcode code, bool logFailure);
-    void PrepareRetry();
-    void DetachFromLoop();
+    void TakeUrl(CurlUrl url);
+    // Sets the handle up as desc says and starts the request; a file that
+    // cannot be read completes it at once with 37.
+    std::shared_ptr<detail::Request> Run(Description desc, DoneFunc done);
+    void SelectMethod(CurlReqMethod method);
+    void ApplySink(Description& desc);
+    bool ApplyBody(Description& desc);
+    // The one start path: gives the request its identity and hands its
+    // start to the loop thread.
+    std::shared_ptr<detail::Request> Start(DoneFunc done);
+    std::shared_ptr<detail::Request> CurrentRequest();
+    void Finish(const std::shared_ptr<detail::Request>& request, CURLcode code, bool logFailure);
+    // Empties what the last attempt collected and moves the upload back to
+    // its start; false when the body was read and cannot be read again.
+    bool PrepareRetry();
+    bool RewindUpload(int64_t offset);
+    // Ends the request in flight with 42 before the connection is cleared,
+    // copied over or destroyed.
+    void LetGoOfRequest();
     bool BreakRequested() const;
-    CURLcode StartByString(const std::string& body, const char* contentType);
     static int64_t NowMs();
     static CURLcode SslCtxCallback(CURL* easy, void* sslCtx, void* userp);
+    static int SeekCallback(void* userp, curl_off_t offset, int origin);
     bool CarriesCredentials();
     // Loop thread: true when the Location of the response being read must
     // not be followed.
@@ -224,11 +279,14 @@ private:
 
     CURL* m_handle = nullptr;
     CurlUrl m_url;
+    // m_url as text and whether it names a user, read once when it is set
+    // rather than at every request.
+    std::string m_urlText;
+    bool m_urlHasUser = false;
     CurlReqMethod m_method = CURL_REQ_GET;
     CurlHeader m_header;
     std::shared_ptr<CurlShare> m_share;
     std::string m_reqBody;
-    std::promise<CURLcode> m_promise;
     long m_resCode = 0;
     std::map<std::string, std::string> m_resHeader;
     std::stringstream m_resBody;
@@ -236,17 +294,20 @@ private:
     int m_resMode = kResNone;
     int m_reqMode = kReqNone;
     void* m_userData = nullptr;
-    WriteFunc m_writeFunc;
-    ReadFunc m_readFunc;
-    DoneFunc m_doneFunc;
-    RetryFunc m_retryFunc;
+    // The caller's functions are held by shared pointer: the loop thread
+    // keeps the one it runs alive, even when that function clears or drops
+    // the connection.
+    std::shared_ptr<const WriteFunc> m_writeFunc;
+    std::shared_ptr<const ReadFunc> m_readFunc;
+    std::shared_ptr<const SeekFunc> m_seekFunc;
+    std::shared_ptr<const RetryFunc> m_retryFunc;
     unsigned char m_retryCount = 0;
     // Atomic: BreakConn may be called from any thread while the loop thread
     // reads it in the data callbacks.
     std::atomic<bool> m_breakConn{false};
     bool m_needRetry = true;
-    ProgressFunc m_progressFunc;
-    SslCtxFunc m_sslCtxFunc;
+    std::shared_ptr<const ProgressFunc> m_progressFunc;
+    std::shared_ptr<const SslCtxFunc> m_sslCtxFunc;
     bool m_bearer = false;
     std::unique_ptr<detail::RedirectGuard> m_redirectGuard;
     std::string m_refusedRedirect;
@@ -257,19 +318,21 @@ private:
     std::weak_ptr<CurlConnPool> m_pool;
     size_t m_poolId = static_cast<size_t>(-1);
     int m_expiredCode = 401;
-    std::atomic<bool> m_break{false};
-    bool m_recycled = false;
+    // Exchanged by FreeConn, so that two threads freeing one connection
+    // queue it once.
+    std::atomic<bool> m_recycled{false};
 
-    // Where the current request is: idle, its start task queued, or its
-    // handle in the pool's multi handle.
-    std::atomic<int> m_state{kIdle};
-    // Loop thread only: the handle is added to the pool's multi handle.
+    // The request started last, read by a Break on any thread.
+    std::mutex m_requestMtx;
+    std::shared_ptr<detail::Request> m_request;
+    // Loop thread only: the request whose start task has run, and whether
+    // its handle is in the pool's multi handle.
+    std::shared_ptr<detail::Request> m_running;
     bool m_inMulti = false;
-    // Held while a completion is delivered, so that the destructor cannot
-    // free the promise under the loop thread.
-    std::mutex m_doneMtx;
     size_t m_reqBodySent = 0;
     int64_t m_uploadOffset = 0;
+    // Bytes the source has given in this attempt.
+    int64_t m_uploadRead = 0;
 };
 
 } // namespace curlppx

@@ -2,18 +2,18 @@
 
 #include "curlppx/CurlConn.h"
 #include "curlppx/CurlShare.h"
+#include "curlppx/detail/CallbackFrame.h"
 #include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/EventLoop.h"
+#include "curlppx/detail/Request.h"
 
+#include <utility>
 #include <vector>
 
 namespace curlppx {
 
 namespace {
 
-constexpr CURLcode kPoolGone = static_cast<CURLcode>(99);
-// libcurl asks for 0 ms when it wants to act at once; the engine answers with
-// a short delay instead of acting inside libcurl's own call.
-constexpr long kImmediateDelayMs = 10;
 // libcurl's default keeps four idle connections per handle currently in the
 // multi handle. Requests start a hand-off later than the previous one ends,
 // so that count dips between requests and libcurl closes connections that
@@ -43,7 +43,8 @@ CurlConnPool::CurlConnPool(size_t id) : m_id(id) {
     curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, TimerCallback);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, kMaxCachedConnections);
-    CurlGlobal::GetInstance().RegisterPool(this);
+    CurlGlobal::GetInstance(); // the loop must run before a pool can use it
+    detail::EventLoop::Instance().Attach(this);
     m_registered = true;
 }
 
@@ -51,22 +52,23 @@ CurlConnPool::~CurlConnPool() {
     if (m_multi != nullptr || m_timer != nullptr) {
         // The loop may be inside this pool's callbacks right now; the handles
         // are released there, and this thread waits for it.
-        CurlGlobal::RunAtUvThreadAndWait([this] { ShutdownOnLoop(); });
+        detail::EventLoop::Instance().RunAndWait([this] { ShutdownOnLoop(); });
     }
     if (m_registered) {
-        CurlGlobal::GetInstance().UnregisterPool(this);
+        detail::EventLoop::Instance().Detach(this);
     }
 }
 
 void CurlConnPool::ShutdownOnLoop() {
     // Transfers still running are ended: their owners must not wait forever.
     std::vector<CurlConn*> active(m_active.begin(), m_active.end());
-    m_active.clear();
     for (CurlConn* conn : active) {
-        RemoveConnFromMulti(conn->m_handle);
-        conn->m_inMulti = false;
-        conn->OnRequestDone(kPoolGone);
+        Detach(conn, false);
+        if (auto request = std::move(conn->m_running)) {
+            conn->Finish(request, CurlConn::kEngineError, true);
+        }
     }
+    ReleaseOrphans();
     if (m_multi != nullptr) {
         // May still call the socket callback to remove sockets.
         const CURLMcode code = curl_multi_cleanup(m_multi);
@@ -77,7 +79,7 @@ void CurlConnPool::ShutdownOnLoop() {
         }
     }
     for (CurlContext* ctx : m_contexts) {
-        CurlGlobal::GetInstance().DestroyCurlContext(ctx);
+        detail::EventLoop::Instance().Unwatch(ctx);
     }
     m_contexts.clear();
     if (m_timer != nullptr) {
@@ -97,11 +99,11 @@ bool CurlConnPool::EnsureTimer() {
         return false;
     }
     if (!m_timerReady) {
-        CurlGlobal& global = CurlGlobal::GetInstance();
-        if (global.m_loop == nullptr || CurlGlobal::LoopStopped()) {
+        const auto& loop = detail::EventLoop::Instance();
+        if (loop.Loop() == nullptr || loop.Stopped()) {
             return false;
         }
-        uv_timer_init(global.m_loop, m_timer);
+        uv_timer_init(loop.Loop(), m_timer);
         m_timer->data = this;
         m_timerReady = true;
     }
@@ -129,11 +131,10 @@ std::shared_ptr<CurlConn> CurlConnPool::GetConn() {
 }
 
 void CurlConnPool::FreeConn(std::shared_ptr<CurlConn> conn) {
-    if (!conn || conn->IsRecycled()) {
+    if (!conn || conn->m_recycled.exchange(true)) {
         return;
     }
     conn->Clear();
-    conn->SetRecycled(true);
     m_freeConns.push(std::move(conn));
 }
 
@@ -170,20 +171,20 @@ CURLMcode CurlConnPool::Assign(curl_socket_t s, void* p) {
     return curl_multi_assign(m_multi, s, p);
 }
 
-void CurlConnPool::StartOnLoop(CurlConn* conn) {
-    if (conn->m_break.load()) {
-        return; // broken off while queued: the break task behind this one completes it
+void CurlConnPool::StartOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request) {
+    if (request->Completed() || request->BreakAsked()) {
+        return; // ended while queued, or a break task behind this one ends it
     }
-    if (m_multi == nullptr || CurlGlobal::LoopStopped()) {
-        conn->OnRequestDone(kPoolGone);
+    if (m_multi == nullptr || detail::EventLoop::Instance().Stopped()) {
+        conn->Finish(request, CurlConn::kEngineError, true);
         return;
     }
+    conn->m_running = request;
     if (AddConnToMulti(conn->m_handle) != CURLM_OK) {
-        conn->OnRequestDone(CURLE_FAILED_INIT);
+        conn->Finish(request, CURLE_FAILED_INIT, true);
         return;
     }
     conn->m_inMulti = true;
-    conn->m_state.store(CurlConn::kActive);
     m_active.insert(conn);
     // Act on libcurl's "now" at once instead of one timer period later; this
     // is a task, not a libcurl callback, so the multi call is allowed.
@@ -191,16 +192,63 @@ void CurlConnPool::StartOnLoop(CurlConn* conn) {
     CheckInfo(this);
 }
 
-void CurlConnPool::BreakOnLoop(CurlConn* conn) {
-    if (conn->m_state.load() == CurlConn::kIdle) {
+void CurlConnPool::EndOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request,
+                             bool letGo) {
+    if (request->Completed()) {
         return;
     }
-    if (conn->m_inMulti) {
-        RemoveConnFromMulti(conn->m_handle);
-        conn->m_inMulti = false;
-        m_active.erase(conn);
+    if (conn->m_running == request && conn->m_inMulti) {
+        const bool insideLibcurl = detail::CallbackFrame::InsideLibcurl();
+        if (insideLibcurl && !letGo) {
+            // libcurl refuses the removal here. The transfer's own callbacks
+            // abort it as soon as they run; a task ends it should it idle.
+            detail::EventLoop::Instance().Post([self = shared_from_this(), conn, request] {
+                self->EndOnLoop(conn, request, false);
+            });
+            return;
+        }
+        Detach(conn, insideLibcurl);
     }
-    conn->OnRequestDone(CURLE_ABORTED_BY_CALLBACK);
+    conn->Finish(request, CurlConn::kBroken, false);
+}
+
+void CurlConnPool::Detach(CurlConn* conn, bool insideLibcurl) {
+    m_active.erase(conn);
+    conn->m_inMulti = false;
+    if (!insideLibcurl) {
+        RemoveConnFromMulti(conn->m_handle);
+        return;
+    }
+    // The connection keeps none of it: it gets a fresh handle when cleared.
+    // Only plain pointer options are set here, which libcurl allows inside
+    // its callbacks, so that nothing reaches the connection any more.
+    CURL* easy = std::exchange(conn->m_handle, nullptr);
+    for (CURLoption option : {CURLOPT_PRIVATE, CURLOPT_WRITEDATA, CURLOPT_READDATA,
+                              CURLOPT_HEADERDATA, CURLOPT_XFERINFODATA, CURLOPT_SSL_CTX_DATA}) {
+        curl_easy_setopt(easy, option, static_cast<void*>(nullptr));
+    }
+    m_orphans.push_back(Orphan{easy, conn->m_header.GetRawList(), std::move(conn->m_url),
+                               std::move(conn->m_reqBody)});
+    detail::EventLoop::Instance().Post([self = shared_from_this()] { self->ReleaseOrphans(); });
+}
+
+void CurlConnPool::ReleaseOrphans() {
+    for (Orphan& orphan : m_orphans) {
+        RemoveConnFromMulti(orphan.easy);
+        curl_easy_cleanup(orphan.easy);
+    }
+    m_orphans.clear();
+}
+
+bool CurlConnPool::ReleaseOrphan(CURL* easy) {
+    for (auto it = m_orphans.begin(); it != m_orphans.end(); ++it) {
+        if (it->easy == easy) {
+            curl_easy_cleanup(easy); // already out of the multi handle
+            m_orphans.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
 int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, void* socketp) {
@@ -209,13 +257,13 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
     if (pool == nullptr || what <= CURL_POLL_NONE) {
         return 0;
     }
-    CurlGlobal& global = CurlGlobal::GetInstance();
+    auto& loop = detail::EventLoop::Instance();
     // curl_multi_assign is the one multi call libcurl allows from inside its
     // socket callback.
     if (what == CURL_POLL_REMOVE) {
         if (ctx != nullptr) {
             pool->m_contexts.erase(ctx);
-            global.DestroyCurlContext(ctx);
+            loop.Unwatch(ctx);
             pool->Assign(s, nullptr);
         }
         return 0;
@@ -225,11 +273,11 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
     }
     if (ctx != nullptr && ctx->stale) {
         pool->m_contexts.erase(ctx);
-        global.DestroyCurlContext(ctx);
+        loop.Unwatch(ctx);
         ctx = nullptr;
     }
     if (ctx == nullptr) {
-        ctx = global.CreateCurlContext(s, pool);
+        ctx = loop.Watch(s, pool);
         if (ctx == nullptr) {
             return 0;
         }
@@ -256,17 +304,17 @@ int CurlConnPool::TimerCallback(CURLM* multi, long timeout_ms, void* userp) {
         uv_timer_stop(pool->m_timer);
         return 0;
     }
-    const long delay = timeout_ms == 0 ? kImmediateDelayMs : timeout_ms;
-    uv_timer_start(pool->m_timer, UVOnTimeoutCallback, static_cast<uint64_t>(delay), 0);
+    // 0 ms means "at once": a timer due now runs on the next loop turn, not
+    // inside this call of libcurl's, where no multi call may be made.
+    uv_timer_start(pool->m_timer, UVOnTimeoutCallback, static_cast<uint64_t>(timeout_ms), 0);
     return 0;
 }
 
 void CurlConnPool::UVOnTimeoutCallback(uv_timer_t* timer) {
     auto* raw = static_cast<CurlConnPool*>(timer->data);
-    // Held for the whole callback: a task run below may drop every other
-    // reference to this pool.
+    // Held for the whole callback: a completion below may let another
+    // thread drop every other reference to this pool.
     auto pool = raw != nullptr ? raw->weak_from_this().lock() : nullptr;
-    CurlGlobal::RunAllUvThreadTask();
     if (!pool || pool->m_multi == nullptr) {
         return;
     }
@@ -305,38 +353,57 @@ void CurlConnPool::CheckInfo(CurlConnPool* pool) {
     }
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(pool->m_multi, &left)) {
-        if (msg->msg != CURLMSG_DONE) {
-            continue;
+        if (msg->msg == CURLMSG_DONE) {
+            // The message is invalid once its handle is removed: read it first.
+            pool->Finished(msg->easy_handle, msg->data.result);
         }
-        // The message is invalid once its handle is removed: read it first.
-        CURL* easy = msg->easy_handle;
-        CURLcode result = msg->data.result;
-        CurlConn* conn = nullptr;
-        const CURLcode info = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &conn);
-        pool->RemoveConnFromMulti(easy);
-        if (info != CURLE_OK || conn == nullptr) {
-            continue;
-        }
-        conn->m_inMulti = false;
-        pool->m_active.erase(conn);
-        if (conn->m_break.load()) {
-            continue; // the queued break task completes it with 42
-        }
-        if (!conn->m_refusedRedirect.empty()) {
-            conn->OnRequestDone(CurlConn::kRedirectRefused); // trying again changes nothing
-            continue;
-        }
-        if (conn->m_retryFunc && conn->m_retryFunc(conn, result)) {
-            ++conn->m_retryCount;
-            conn->PrepareRetry();
-            if (pool->AddConnToMulti(easy) == CURLM_OK) {
-                conn->m_inMulti = true;
-                pool->m_active.insert(conn);
-                continue;
-            }
-        }
-        conn->OnRequestDone(result);
     }
+}
+
+void CurlConnPool::Finished(CURL* easy, CURLcode result) {
+    CurlConn* conn = nullptr;
+    const CURLcode info = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &conn);
+    RemoveConnFromMulti(easy);
+    if (ReleaseOrphan(easy) || info != CURLE_OK || conn == nullptr) {
+        return;
+    }
+    m_active.erase(conn);
+    conn->m_inMulti = false;
+    const auto request = conn->m_running;
+    if (!request || request->Completed()) {
+        return;
+    }
+    if (request->BreakAsked()) {
+        conn->Finish(request, CurlConn::kBroken, false);
+        return;
+    }
+    if (!conn->m_refusedRedirect.empty()) {
+        conn->Finish(request, CurlConn::kRedirectRefused, true); // trying again changes nothing
+        return;
+    }
+    bool retry = false;
+    {
+        // The retry callback and the upload's seek are the caller's code:
+        // they may end the request, or clear or drop the connection.
+        const auto retryFunc = conn->m_retryFunc;
+        detail::CallbackFrame frame(conn, false);
+        retry = retryFunc && (*retryFunc)(conn, result);
+        if (!frame.ConnLetGo() && !request->Completed() && retry) {
+            retry = conn->PrepareRetry();
+        }
+        if (frame.ConnLetGo() || request->Completed()) {
+            return;
+        }
+    }
+    if (retry) {
+        ++conn->m_retryCount;
+        if (AddConnToMulti(easy) == CURLM_OK) {
+            conn->m_inMulti = true;
+            m_active.insert(conn);
+            return;
+        }
+    }
+    conn->Finish(request, result, true);
 }
 
 } // namespace curlppx

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "curlppx/CurlGlobal.h"
+#include "curlppx/CurlUrl.h"
 #include "platform/HttpLibExport.h"
 
 #include <curl/curl.h>
@@ -9,12 +10,20 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace curlppx {
 
 class CurlConn;
 class CurlShare;
+class CurlStrListRaw;
+
+namespace detail {
+class EventLoop;
+class Request;
+} // namespace detail
 
 // One libcurl multi handle on the engine's loop, and a reusable set of
 // connections. Always owned by a shared pointer; connections hold it weakly.
@@ -48,10 +57,28 @@ protected:
 private:
     friend class CurlConn;
     friend class CurlGlobal;
+    friend class detail::EventLoop;
 
-    // Loop thread only.
-    void StartOnLoop(CurlConn* conn);
-    void BreakOnLoop(CurlConn* conn);
+    // A handle whose connection let go of it inside one of its own
+    // callbacks, where it cannot leave the multi handle yet. It keeps what
+    // the handle still points at until it is cleaned up.
+    struct Orphan {
+        CURL* easy;
+        std::shared_ptr<CurlStrListRaw> headers;
+        CurlUrl url;
+        std::string body;
+    };
+
+    // Loop thread only. Each compares the request it was made for with the
+    // one the connection runs, before it touches the connection.
+    void StartOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request);
+    // Ends request with 42; letGo when the connection is being cleared or
+    // destroyed and must lose its handle to the transfer.
+    void EndOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request, bool letGo);
+    void Detach(CurlConn* conn, bool insideLibcurl);
+    void ReleaseOrphans();
+    bool ReleaseOrphan(CURL* easy);
+    void Finished(CURL* easy, CURLcode result);
     void ShutdownOnLoop();
     bool EnsureTimer();
     void DrainMessages();
@@ -69,6 +96,7 @@ private:
     // Loop thread only: transfers in the multi handle and live socket records.
     std::unordered_set<CurlConn*> m_active;
     std::unordered_set<CurlContext*> m_contexts;
+    std::vector<Orphan> m_orphans;
     bool m_registered = false;
 };
 

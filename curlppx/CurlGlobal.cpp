@@ -3,30 +3,20 @@
 #include "curlppx/CurlConn.h"
 #include "curlppx/CurlConnPool.h"
 #include "curlppx/detail/EngineLog.h"
+#include "curlppx/detail/EventLoop.h"
 #include "curlppx/detail/Network.h"
+#include "curlppx/detail/UrlCoding.h"
 
-#include <ifaddrs.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <future>
-#include <sys/stat.h>
 #include <utility>
 
 namespace curlppx {
 
 namespace {
 
-constexpr int kCloseRounds = 16;
-thread_local bool t_isLoopThread = false;
-// Set once the loop thread has left uv_run for good; from then on tasks run on
-// the thread that hands them over, since no loop thread is left to race with.
-std::atomic<bool> g_loopStopped{false};
 // Tasks handed over before anything else asked for the engine must still run.
 std::atomic<bool> g_constructed{false};
-std::shared_mutex g_logMtx;
-std::mutex g_settingsMtx;
+// In the comma-separated form that CURLOPT_DNS_SERVERS takes.
+constexpr const char* kStandByDns = "8.8.8.8,114.114.114.114";
 
 const char* const kUrlErrNames[] = {
     "CURLUE_OK",
@@ -49,29 +39,17 @@ const char* const kUrlErrNames[] = {
     "CURLUE_NO_FRAGMENT",
 };
 
-std::string ReadFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
 } // namespace
 
-int CurlGlobal::m_timeoutLowSpeed = 10;
-int CurlGlobal::m_limitLowSpeed = 30;
-long CurlGlobal::m_timeoutConnect = 30000;
-bool CurlGlobal::m_dnsFlag = false;
-bool CurlGlobal::m_isAtExpire = false;
-std::wstring CurlGlobal::m_sysUUid;
-std::wstring CurlGlobal::m_currentUserAt;
-std::wstring CurlGlobal::m_userId;
-std::wstring CurlGlobal::m_sysCountryCode;
+CurlSetting<int> CurlGlobal::m_timeoutLowSpeed{10};
+CurlSetting<int> CurlGlobal::m_limitLowSpeed{30};
+CurlSetting<long> CurlGlobal::m_timeoutConnect{30000};
+CurlSetting<bool> CurlGlobal::m_dnsFlag{false};
+CurlSetting<bool> CurlGlobal::m_isAtExpire{false};
+CurlSetting<std::wstring> CurlGlobal::m_sysUUid;
+CurlSetting<std::wstring> CurlGlobal::m_currentUserAt;
+CurlSetting<std::wstring> CurlGlobal::m_userId;
+CurlSetting<std::wstring> CurlGlobal::m_sysCountryCode;
 std::atomic<CurlLogLevel> CurlGlobal::g_logLevel{CURL_LOG_NONE};
 CurlLogFun CurlGlobal::g_logFun;
 std::map<curl_sslbackend, const char*> CurlGlobal::g_availSSLs;
@@ -90,36 +68,20 @@ CurlGlobal::CurlGlobal() : m_pools(8) {
     if (m_initCode != CURLE_OK) {
         CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlGlobal::CurlGlobal",
                     curl_easy_strerror(m_initCode), detail::kNoPool);
-        g_loopStopped.store(true); // no loop will ever drain the queue
         return;
     }
     m_verInfo = curl_version_info(CURLVERSION_TENTH);
     if (m_verInfo == nullptr || m_verInfo->protocols == nullptr) {
         CURLPPX_LOG(CURL_LOG_FATAL, "curlppx::CurlGlobal::CurlGlobal",
                     curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL), detail::kNoPool);
-        g_loopStopped.store(true);
         return;
     }
     for (const char* const* p = m_verInfo->protocols; *p != nullptr; ++p) {
         m_protocols.insert(*p);
     }
-    m_loop = uv_default_loop();
-    uv_timer_init(m_loop, &m_keepAliveTimer);
-    uv_timer_start(&m_keepAliveTimer, UVLoopKeepAliveCallback, 1, 1);
-    m_loopThread = std::thread([this] { LoopThreadBody(); });
-}
-
-void CurlGlobal::LoopThreadBody() {
-    t_isLoopThread = true;
-    uv_run(m_loop, UV_RUN_DEFAULT);
-    // Close callbacks of handles closed in the last iteration may still be
-    // due. Bounded: a handle left active by mistake must not hang the exit.
-    for (int round = 0; round < kCloseRounds && uv_loop_alive(m_loop) != 0; ++round) {
-        uv_run(m_loop, UV_RUN_NOWAIT);
-    }
-    g_loopStopped.store(true);
-    RunAllUvThreadTask();
-    t_isLoopThread = false;
+    auto& loop = detail::EventLoop::Instance();
+    loop.Start();
+    m_loop = loop.Loop();
 }
 
 CurlGlobal::~CurlGlobal() {
@@ -127,44 +89,12 @@ CurlGlobal::~CurlGlobal() {
     if (m_initCode != CURLE_OK) {
         return;
     }
-    if (m_loopThread.joinable()) {
-        RunAtUvThread([this] { ShutdownOnLoop(); });
-        m_loopThread.join();
-        uv_loop_close(m_loop);
-    } else {
+    detail::EventLoop::Instance().Stop([] {
         std::lock_guard lock(g_coderMtx);
         g_coder.reset();
-    }
+    });
     m_pools.clear();
     curl_global_cleanup();
-}
-
-void CurlGlobal::ShutdownOnLoop() {
-    {
-        std::lock_guard lock(g_coderMtx);
-        g_coder.reset();
-    }
-    {
-        // Held throughout: a pool destructor elsewhere must not free a pool
-        // that is being shut down here.
-        std::lock_guard lock(m_registryMtx);
-        for (CurlConnPool* pool : m_registry) {
-            pool->ShutdownOnLoop();
-        }
-    }
-    uv_timer_stop(&m_keepAliveTimer);
-    uv_close(reinterpret_cast<uv_handle_t*>(&m_keepAliveTimer), nullptr);
-    uv_stop(m_loop);
-}
-
-void CurlGlobal::RegisterPool(CurlConnPool* pool) {
-    std::lock_guard lock(m_registryMtx);
-    m_registry.insert(pool);
-}
-
-void CurlGlobal::UnregisterPool(CurlConnPool* pool) {
-    std::lock_guard lock(m_registryMtx);
-    m_registry.erase(pool);
 }
 
 bool CurlGlobal::HasInit(const char** errStr) {
@@ -224,48 +154,11 @@ CurlContext* CurlGlobal::CreateCurlContext(curl_socket_t sock, CurlConnPool* poo
     if (m_loop == nullptr) {
         return nullptr;
     }
-    auto* ctx = static_cast<CurlContext*>(std::malloc(sizeof(CurlContext)));
-    if (ctx == nullptr) {
-        return nullptr;
-    }
-    ctx->socket = sock;
-    ctx->pool = pool;
-    ctx->stale = false;
-    int rc = uv_poll_init_socket(m_loop, &ctx->poll, sock);
-    if (rc == UV_EEXIST) {
-        // libcurl closed this descriptor without removing it and the system
-        // handed the number out again: retire the old watcher first.
-        auto old = m_livePolls.find(sock);
-        if (old != m_livePolls.end()) {
-            uv_poll_stop(&old->second->poll);
-            old->second->stale = true;
-            m_livePolls.erase(old);
-        }
-        rc = uv_poll_init_socket(m_loop, &ctx->poll, sock);
-    }
-    if (rc != 0) {
-        std::free(ctx);
-        return nullptr;
-    }
-    ctx->poll.data = ctx;
-    m_livePolls[sock] = ctx;
-    return ctx;
-}
-
-void CurlGlobal::ForgetContext(CurlContext* ctx) {
-    auto found = m_livePolls.find(ctx->socket);
-    if (found != m_livePolls.end() && found->second == ctx) {
-        m_livePolls.erase(found);
-    }
+    return detail::EventLoop::Instance().Watch(sock, pool);
 }
 
 void CurlGlobal::DestroyCurlContext(CurlContext* ctx) {
-    if (ctx == nullptr) {
-        return;
-    }
-    ForgetContext(ctx);
-    uv_poll_stop(&ctx->poll);
-    uv_close(reinterpret_cast<uv_handle_t*>(&ctx->poll), UVCloseCallback);
+    detail::EventLoop::Instance().Unwatch(ctx);
 }
 
 std::string CurlGlobal::GetErrStr(CURLcode code) {
@@ -289,57 +182,22 @@ std::string CurlGlobal::GetErrStr(CURLUcode code) {
 }
 
 std::string CurlGlobal::UrlEncode(const std::string& text) {
-    std::lock_guard lock(g_coderMtx);
-    if (!g_coder) {
-        g_coder = GetInstance().GetConn(0);
-    }
-    return g_coder ? g_coder->UrlEncode(text) : text;
+    return detail::CodeWithSharedConn(text, &CurlConn::UrlEncode);
 }
 
 std::string CurlGlobal::UrlUncode(const std::string& text) {
-    std::lock_guard lock(g_coderMtx);
-    if (!g_coder) {
-        g_coder = GetInstance().GetConn(0);
-    }
-    return g_coder ? g_coder->UrlUncode(text) : text;
+    return detail::CodeWithSharedConn(text, &CurlConn::UrlUncode);
 }
 
 void CurlGlobal::RunAtUvThread(std::function<void()> task) {
     if (!g_constructed.load()) {
         GetInstance();
     }
-    uvThreadQueue.push(std::move(task));
-    if (g_loopStopped.load()) {
-        // The loop thread has drained for the last time; nothing else would.
-        RunAllUvThreadTask();
-    }
-}
-
-void CurlGlobal::RunAtUvThreadAndWait(const std::function<void()>& task) {
-    if (t_isLoopThread || g_loopStopped.load()) {
-        task();
-        return;
-    }
-    std::promise<void> done;
-    auto finished = done.get_future();
-    RunAtUvThread([&task, &done] {
-        task();
-        done.set_value();
-    });
-    finished.wait();
+    detail::EventLoop::Instance().Post(std::move(task));
 }
 
 bool CurlGlobal::RunAllUvThreadTask() {
-    bool ran = false;
-    std::function<void()> task;
-    while (uvThreadQueue.try_pop(task)) {
-        ran = true;
-        if (task) {
-            task();
-        }
-        task = nullptr;
-    }
-    return ran;
+    return detail::EventLoop::Instance().Drain();
 }
 
 std::function<void()> CurlGlobal::GetUvThreadTask() {
@@ -358,12 +216,8 @@ void CurlGlobal::UVCloseCallback(uv_handle_t* handle) {
     std::free(handle->data);
 }
 
-bool CurlGlobal::LoopStopped() {
-    return g_loopStopped.load();
-}
-
 bool CurlGlobal::IsLoopThread() {
-    return t_isLoopThread;
+    return detail::EventLoop::IsLoopThread();
 }
 
 void CurlGlobal::SetLogLevel(CurlLogLevel level) {
@@ -371,27 +225,7 @@ void CurlGlobal::SetLogLevel(CurlLogLevel level) {
 }
 
 void CurlGlobal::SetLogFun(CurlLogFun fun) {
-    CurlLogFun old;
-    {
-        std::unique_lock lock(g_logMtx);
-        old = std::exchange(g_logFun, std::move(fun));
-    }
-    // The old hook is destroyed outside the lock: it may log itself.
-}
-
-bool CurlGlobal::LogEnabled(CurlLogLevel level) {
-    return level <= g_logLevel.load(std::memory_order_relaxed);
-}
-
-void CurlGlobal::WriteLog(CurlLogLevel level, int line, const std::string& func,
-                          const std::string& msg, size_t poolId) {
-    if (!LogEnabled(level)) {
-        return;
-    }
-    std::shared_lock lock(g_logMtx);
-    if (g_logFun) {
-        g_logFun(level, line, func, msg, poolId);
-    }
+    detail::ReplaceLogFun(std::move(fun));
 }
 
 int CurlGlobal::GetLimitLowSpeed() {
@@ -424,84 +258,39 @@ bool CurlGlobal::GetAtIsExpired() {
 void CurlGlobal::SetAtIsExpired(bool expired) {
     m_isAtExpire = expired;
 }
-
-// The wide settings are set by the host from any thread while connections
-// read them, so unlike the plain numbers they take a lock.
 std::wstring CurlGlobal::GetSystemUUid() {
-    std::lock_guard lock(g_settingsMtx);
     return m_sysUUid;
 }
 void CurlGlobal::SetSystemUUid(std::wstring uuid) {
-    std::lock_guard lock(g_settingsMtx);
     m_sysUUid = std::move(uuid);
 }
 std::wstring CurlGlobal::GetCurrentAt() {
-    std::lock_guard lock(g_settingsMtx);
     return m_currentUserAt;
 }
 void CurlGlobal::SetCurrentAt(const std::wstring& at) {
-    std::lock_guard lock(g_settingsMtx);
     m_currentUserAt = at;
 }
 std::wstring CurlGlobal::GetCurrentUserId() {
-    std::lock_guard lock(g_settingsMtx);
     return m_userId;
 }
 void CurlGlobal::SetUserID(const std::wstring& userId) {
-    std::lock_guard lock(g_settingsMtx);
     m_userId = userId;
 }
 std::wstring CurlGlobal::GetCountryCode() {
-    std::lock_guard lock(g_settingsMtx);
     return m_sysCountryCode;
 }
 void CurlGlobal::SetCountryCode(const std::wstring& countryCode) {
-    std::lock_guard lock(g_settingsMtx);
     m_sysCountryCode = countryCode;
 }
 std::string CurlGlobal::GetStandByDns() {
-    return "8.8.8.8,114.114.114.114";
+    return kStandByDns;
 }
 std::wstring CurlGlobal::GetQxClientMode() {
     return {};
 }
 
 std::wstring CurlGlobal::GetNetwork() {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
-        return {};
-    }
-    std::vector<std::string> names;
-    for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
-        if (it->ifa_name != nullptr &&
-            std::find(names.begin(), names.end(), it->ifa_name) == names.end()) {
-            names.emplace_back(it->ifa_name);
-        }
-    }
-    ::freeifaddrs(list);
-    return detail::NetworkKind(names, "/sys/class/net");
+    return detail::ActiveNetworkKind();
 }
-
-namespace detail {
-
-std::wstring NetworkKind(const std::vector<std::string>& interfaces,
-                         const std::string& sysClassNet) {
-    constexpr const char* kArphrdEther = "1";
-    for (const auto& name : interfaces) {
-        const std::string dir = sysClassNet + "/" + name;
-        if (ReadFirstLine(dir + "/operstate") != "up") {
-            continue;
-        }
-        if (PathExists(dir + "/wireless")) {
-            return L"Wifi";
-        }
-        if (ReadFirstLine(dir + "/type") == kArphrdEther) {
-            return L"wire";
-        }
-    }
-    return {};
-}
-
-} // namespace detail
 
 } // namespace curlppx

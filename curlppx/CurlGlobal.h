@@ -1,5 +1,6 @@
 #pragma once
 
+#include "curlppx/CurlSetting.h"
 #include "platform/HttpLibExport.h"
 
 #include <curl/curl.h>
@@ -14,11 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <shared_mutex>
 #include <string>
-#include <thread>
-#include <unordered_map>
-#include <vector>
 
 namespace curlppx {
 
@@ -58,9 +55,11 @@ using PoolMap = tbb::concurrent_hash_map<
 using CurlLogFun =
     std::function<void(CurlLogLevel, int, const std::string&, const std::string&, size_t)>;
 
-// The engine's process root: libcurl's global state, the one libuv loop and
-// its thread, the pools by id, the task queue into the loop thread, the log
-// hook and the process-wide settings.
+// The engine's process root: libcurl's global state and the pools by id,
+// with the names through which the host reaches the engine's parts: the loop
+// thread and its task queue (detail::EventLoop), the log hook
+// (detail::EngineLog), the shared URL coder (detail::UrlCoding) and the
+// process-wide settings (CurlSetting).
 class HTTPLIB_API CurlGlobal {
 public:
     static CurlGlobal& GetInstance();
@@ -120,15 +119,17 @@ public:
     // Whether the calling thread is the loop thread.
     static bool IsLoopThread();
 
-    static int m_timeoutLowSpeed;
-    static int m_limitLowSpeed;
-    static long m_timeoutConnect;
-    static bool m_dnsFlag;
-    static bool m_isAtExpire;
-    static std::wstring m_sysUUid;
-    static std::wstring m_currentUserAt;
-    static std::wstring m_userId;
-    static std::wstring m_sysCountryCode;
+    // Written by the host and the request context on their threads while
+    // connections read them on the loop thread.
+    static CurlSetting<int> m_timeoutLowSpeed;
+    static CurlSetting<int> m_limitLowSpeed;
+    static CurlSetting<long> m_timeoutConnect;
+    static CurlSetting<bool> m_dnsFlag;
+    static CurlSetting<bool> m_isAtExpire;
+    static CurlSetting<std::wstring> m_sysUUid;
+    static CurlSetting<std::wstring> m_currentUserAt;
+    static CurlSetting<std::wstring> m_userId;
+    static CurlSetting<std::wstring> m_sysCountryCode;
     // Atomic: the loop thread reads it while any thread may change it.
     static std::atomic<CurlLogLevel> g_logLevel;
     static CurlLogFun g_logFun;
@@ -138,45 +139,15 @@ public:
     static std::mutex g_coderMtx;
 
 private:
-    friend class CurlConn;
-    friend class CurlConnPool;
-    friend class CurlShare;
-    friend class CurlUrl;
-
     CurlGlobal();
     ~CurlGlobal();
-
-    static bool LogEnabled(CurlLogLevel level);
-    static void WriteLog(CurlLogLevel level, int line, const std::string& func,
-                         const std::string& msg, size_t poolId);
-
-    // Runs task on the loop thread and returns when it has run: inline on the
-    // loop thread itself or once the loop has stopped.
-    static void RunAtUvThreadAndWait(const std::function<void()>& task);
-    // True once the loop thread has left its loop for good.
-    static bool LoopStopped();
-
-    void LoopThreadBody();
-    void ShutdownOnLoop();
-    void RegisterPool(CurlConnPool* pool);
-    void UnregisterPool(CurlConnPool* pool);
-    void ForgetContext(CurlContext* ctx);
 
     CURLcode m_initCode = CURLE_OK;
     curl_version_info_data* m_verInfo = nullptr;
     std::set<std::string> m_protocols;
     PoolMap m_pools;
+    // The loop that the engine's loop thread runs (detail::EventLoop).
     uv_loop_t* m_loop = nullptr;
-    uv_timer_t m_keepAliveTimer{};
-
-    std::thread m_loopThread;
-    // Every pool alive, so that shutdown can close the handles of pools that
-    // a caller keeps outside m_pools too.
-    std::mutex m_registryMtx;
-    std::set<CurlConnPool*> m_registry;
-    // Loop thread only: which descriptor has a live poll, to retire a stale
-    // one before libuv would refuse to watch a reused descriptor.
-    std::unordered_map<curl_socket_t, CurlContext*> m_livePolls;
 };
 
 } // namespace curlppx

@@ -15,4 +15,7 @@ namespace curlppx::detail {
 HTTPLIB_API std::wstring NetworkKind(const std::vector<std::string>& interfaces,
                                      const std::string& sysClassNet);
 
+// NetworkKind of this host's interfaces, in the order the system lists them.
+std::wstring ActiveNetworkKind();
+
 } // namespace curlppx::detail

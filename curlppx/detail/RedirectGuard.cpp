@@ -54,11 +54,12 @@ bool RedirectGuard::ReadOrigin(const std::string& url, const std::string& relati
 }
 
 void RedirectGuard::Arm(const std::string& requestUrl, bool carriesCredentials) {
-    std::string ignored;
-    m_origin = Origin{};
-    const bool known = ReadOrigin(requestUrl, {}, m_origin, ignored);
-    m_httpsOnly = known && m_origin.scheme == "https";
+    // The URL comes whole from libcurl's own parser, scheme first.
+    m_httpsOnly = Lower(requestUrl.substr(0, 6)) == "https:";
     m_sameOriginOnly = carriesCredentials;
+    if (m_sameOriginOnly) {
+        m_requestUrl = requestUrl;
+    }
 }
 
 std::string RedirectGuard::Refusal(const std::string& currentUrl,
@@ -67,11 +68,14 @@ std::string RedirectGuard::Refusal(const std::string& currentUrl,
         return {};
     }
     Origin target;
+    Origin origin;
     std::string absolute;
-    if (!ReadOrigin(currentUrl, location, target, absolute)) {
+    std::string ignored;
+    if (!ReadOrigin(currentUrl, location, target, absolute) ||
+        (m_sameOriginOnly && !ReadOrigin(m_requestUrl, {}, origin, ignored))) {
         return location; // what cannot be read cannot be shown to be safe
     }
-    if ((m_httpsOnly && target.scheme != "https") || (m_sameOriginOnly && !(target == m_origin))) {
+    if ((m_httpsOnly && target.scheme != "https") || (m_sameOriginOnly && !(target == origin))) {
         return absolute;
     }
     return {};

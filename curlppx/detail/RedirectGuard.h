@@ -9,7 +9,8 @@ namespace curlppx::detail {
 // never leaves its origin (scheme, host and port).
 class RedirectGuard {
 public:
-    // Taken on the caller's thread when the request starts.
+    // Taken on the caller's thread when the request starts; the URL is read
+    // only should a redirect come.
     void Arm(const std::string& requestUrl, bool carriesCredentials);
     // The absolute target of location, resolved against currentUrl, when
     // following it would break a rule; empty when it may be followed. The
@@ -29,7 +30,7 @@ private:
 
     bool m_httpsOnly = false;
     bool m_sameOriginOnly = false;
-    Origin m_origin;
+    std::string m_requestUrl;
 };
 
 } // namespace curlppx::detail

@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 #include "curlppx/CurlShare.h"
+#include "curlppx/detail/UrlCoding.h"
 
 #include <filesystem>
 
@@ -37,6 +38,32 @@ TEST(CurlConnPool, FreedConnectionComesBackClearedAndIsQueuedOnce) {
     EXPECT_EQ(kPool, again->GetPoolId());
     auto other = pool->GetConn();
     EXPECT_NE(first, other.get()); // the double free queued it only once
+}
+
+TEST(CurlConnPool, TwoThreadsFreeingOneConnectionQueueItOnce) {
+    auto pool = std::make_shared<CurlConnPool>(34);
+    for (int round = 0; round < 300; ++round) {
+        auto conn = pool->GetConn();
+        // Spun, not waited for: a wake-up takes longer than the race window.
+        std::atomic<bool> ready{false};
+        std::atomic<bool> go{false};
+        std::thread other([&] {
+            ready = true;
+            while (!go) {
+            }
+            pool->FreeConn(conn);
+        });
+        while (!ready) {
+        }
+        go = true;
+        pool->FreeConn(conn);
+        other.join();
+        auto first = pool->GetConn();
+        auto second = pool->GetConn();
+        ASSERT_NE(first.get(), second.get()) << "round " << round;
+        pool->FreeConn(first);
+        pool->FreeConn(second);
+    }
 }
 
 TEST(CurlConnPool, InitHookAndSharedSettingsReachEveryConnectionHandedOut) {
@@ -211,6 +238,17 @@ TEST(CurlConnConfig, UrlCodingFallsBackToTheInput) {
     EXPECT_EQ("x", conn.UrlUncode("x%00y"));
     EXPECT_EQ("a%20b", CurlGlobal::UrlEncode("a b"));
     EXPECT_EQ("a b", CurlGlobal::UrlUncode("a%20b"));
+}
+
+// Texts of 2 GiB and more are coded in pieces; small pieces show the seams.
+TEST(CurlConnConfig, UrlCodingInPiecesNeverSplitsAnEscape) {
+    CURL* easy = curl_easy_init();
+    EXPECT_EQ("a%20b%2Fc%20", detail::Escape(easy, "a b/c ", 2));
+    for (size_t chunk : {3, 4, 5, 7}) {
+        EXPECT_EQ("ab cd/ef%", detail::Unescape(easy, "ab%20cd%2Fef%25", chunk)) << chunk;
+        EXPECT_EQ("x", detail::Unescape(easy, "x%00y%20", chunk)) << chunk;
+    }
+    curl_easy_cleanup(easy);
 }
 
 namespace {

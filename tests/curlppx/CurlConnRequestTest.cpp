@@ -1,4 +1,5 @@
 #include "EngineTestSupport.h"
+#include "curlppx/detail/CallbackPool.h"
 #include "support/LogCapture.h"
 
 #include <filesystem>
@@ -139,18 +140,6 @@ TEST_P(MethodTest, HttpErrorStatusCompletesWithoutRetry) {
     EXPECT_EQ(GetParam().hasResponseBody ? 1u : 0u, log.Count("errCode=0 and httpCode=500"));
 }
 
-TEST_P(MethodTest, RefusedConnectionIsTriedFourTimes) {
-    testsupport::LogCapture trace;
-    ASSERT_EQ(CURLE_OK, m_conn->SetURL("http://127.0.0.1:" +
-                                       std::to_string(testsupport::RefusedPort()) + "/x"));
-    auto done = GetParam().future(*m_conn);
-    EXPECT_EQ(CURLE_COULDNT_CONNECT, Await(done));
-    EXPECT_EQ(3, m_conn->GetRetryCount());
-    const std::string func = "curlppx::CurlConn::InitDefaultRetryCallback::<lambda_1>::operator ()";
-    EXPECT_EQ(3u, trace.Count(func, "DoRetryCallback errCode: 7, isNeedRetry: true"));
-    EXPECT_EQ(1u, trace.Count(func, "DoRetryCallback errCode: 7, isNeedRetry: false"));
-}
-
 INSTANTIATE_TEST_SUITE_P(Methods, MethodTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.name; });
 
@@ -207,6 +196,25 @@ TEST_F(RequestTest, DownloadHandsEveryByteToTheSinkAndKeepsNoBody) {
     ASSERT_EQ(CURLE_OK, Await(done));
     EXPECT_EQ(body, sink);
     EXPECT_EQ("", m_conn->GetRespones());
+}
+
+TEST_F(RequestTest, ASinkStartingItsOwnConnectionAgainIsRefusedAndTheBodyGoesOn) {
+    const std::string body = Pattern(300 * 1024);
+    Http().Script(m_path, {Reply::Json(body)});
+    std::string sink;
+    std::future<CURLcode> nested;
+    auto done = m_conn->HttpDownload(
+        [&](char* data, size_t size, size_t count, void*) {
+            if (!nested.valid()) {
+                nested = m_conn->HttpGet();
+            }
+            sink.append(data, size * count);
+            return size * count;
+        },
+        nullptr);
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(body, sink);
+    EXPECT_EQ(CurlConn::kEngineError, Await(nested));
 }
 
 TEST_F(RequestTest, SinkTakingLessThanOfferedEndsTheDownloadWithAWriteError) {
@@ -444,3 +452,165 @@ TEST_P(RedirectTest, RedirectIsFollowedOnlyWhereCredentialsAndTlsAreKept) {
 
 INSTANTIATE_TEST_SUITE_P(Redirects, RedirectTest, ::testing::ValuesIn(RedirectCases()),
                          [](const auto& info) { return info.param.name; });
+
+// The server refuses as soon as it has the head and never reads the body:
+// the answer arrives while libcurl still has the body to write, and only a
+// socket watched for reading as well as writing hears it at once.
+TEST_F(RequestTest, UploadRefusedEarlyEndsWithTheRefusal) {
+    RawListener refuser(
+        [](int fd, RawListener& self) {
+            if (ReadRequestHead(fd)) {
+                const std::string reply = "HTTP/1.1 413 Payload Too Large\r\n"
+                                          "Content-Length: 0\r\nConnection: close\r\n\r\n";
+                ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                // Closed with the body unread, the socket would answer the
+                // client's next bytes with a reset that can beat the reply.
+                ::shutdown(fd, SHUT_WR);
+                self.Held();
+            }
+        },
+        4096);
+    ASSERT_EQ(CURLE_OK, m_conn->SetURL(refuser.BaseUrl() + "upload"));
+    m_conn->SetHeader("Expect", ""); // no 100-continue: the body follows the head at once
+    m_conn->SetNeedRetry(false);
+    auto done = m_conn->HttpUpload(
+        int64_t{256} * 1024 * 1024,
+        [](char* buffer, size_t size, char*, void*) {
+            std::fill(buffer, buffer + size, 'x');
+            return size;
+        },
+        nullptr);
+    EXPECT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ(413, m_conn->GetResCode());
+}
+
+TEST_F(RequestTest, RetriedCallbackUploadIsResentWholeOrNotAtAll) {
+    struct Source {
+        std::string data = Pattern(5000);
+        size_t sent = 0;
+    };
+    const auto read = [](char* buffer, size_t size, char*, void* user) {
+        auto* src = static_cast<Source*>(user);
+        const size_t n = std::min(size, src->data.size() - src->sent);
+        src->data.copy(buffer, n, src->sent);
+        src->sent += n;
+        return n;
+    };
+    Reply cut = Reply::Json(std::string(4096, 'c'));
+    cut.fault = Reply::Fault::DropMidBody;
+
+    // A source that cannot go back is not read twice: the failure stands.
+    Http().Script(m_path, {cut, Reply::Json("again")});
+    Source once;
+    auto done = m_conn->HttpUpload(static_cast<int64_t>(once.data.size()), read, &once);
+    EXPECT_EQ(CURLE_PARTIAL_FILE, Await(done));
+    EXPECT_EQ(0, m_conn->GetRetryCount());
+    auto seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(once.data, seen[0].body);
+
+    // One that can go back is rewound and sent whole again.
+    Http().ClearRequests();
+    Http().Script(m_path, {cut, Reply::Json("again")});
+    Source twice;
+    std::vector<int64_t> seeks;
+    auto retried = m_conn->HttpUpload(
+        static_cast<int64_t>(twice.data.size()), read, &twice, [&](int64_t offset, void* user) {
+            seeks.push_back(offset);
+            static_cast<Source*>(user)->sent = static_cast<size_t>(offset);
+            return true;
+        });
+    ASSERT_EQ(CURLE_OK, Await(retried));
+    EXPECT_EQ("again", m_conn->GetRespones());
+    EXPECT_EQ(std::vector<int64_t>{0}, seeks);
+    seen = RequestsTo(Http(), m_path);
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(twice.data, seen[0].body);
+    EXPECT_EQ(twice.data, seen[1].body);
+}
+
+namespace {
+
+thread_local int t_callbacksHere = 0;
+
+std::thread::id LoopThreadId() {
+    std::promise<std::thread::id> id;
+    CurlGlobal::RunAtUvThread([&] { id.set_value(std::this_thread::get_id()); });
+    return id.get_future().get();
+}
+
+} // namespace
+
+TEST_F(RequestTest, CallbacksRunSideBySideOnThreadsThatAreReused) {
+    constexpr int kSideBySide = 4;
+    Http().Script(m_path, {Reply::Json("{}")});
+    const auto loop = LoopThreadId();
+    const size_t threadsBefore = detail::CallbackPool::Instance().Threads();
+
+    // Each callback waits for all the others: run one after another, they
+    // would never meet.
+    std::mutex mutex;
+    std::condition_variable met;
+    int entered = 0;
+    bool allMet = true;
+    std::vector<std::thread::id> threads;
+    Completion completion;
+    std::vector<std::shared_ptr<CurlConn>> conns;
+    for (int i = 0; i < kSideBySide; ++i) {
+        conns.push_back(ConnTo(kPool, Http().BaseUrl() + m_path.substr(1)));
+        conns.back()->HttpGet([&, done = completion.Callback()](CURLcode code) {
+            ++t_callbacksHere;
+            {
+                std::unique_lock lock(mutex);
+                threads.push_back(std::this_thread::get_id());
+                ++entered;
+                met.notify_all();
+                allMet = met.wait_for(lock, 20s, [&] { return entered == kSideBySide; }) && allMet;
+            }
+            done(code);
+        });
+    }
+    ASSERT_TRUE(completion.WaitFor(kSideBySide));
+    EXPECT_TRUE(allMet);
+    for (const auto& id : threads) {
+        EXPECT_NE(loop, id);
+        EXPECT_NE(std::this_thread::get_id(), id);
+    }
+    EXPECT_LE(detail::CallbackPool::Instance().Threads(),
+              std::max<size_t>(threadsBefore, kSideBySide));
+
+    // One at a time, each callback finds a thread that has run one before.
+    const size_t threadsAfter = detail::CallbackPool::Instance().Threads();
+    for (int i = 0; i < 10; ++i) {
+        std::promise<int> callsHere;
+        m_conn->HttpGet([&](CURLcode) { callsHere.set_value(++t_callbacksHere); });
+        auto calls = callsHere.get_future();
+        ASSERT_EQ(std::future_status::ready, calls.wait_for(kBound));
+        EXPECT_GE(calls.get(), 2) << "round " << i;
+    }
+    EXPECT_EQ(threadsAfter, detail::CallbackPool::Instance().Threads());
+    for (auto& conn : conns) {
+        CurlGlobal::GetInstance().FreeConn(kPool, conn);
+    }
+}
+
+TEST(CallbackPool, ACallbackWaitsForAThreadWhenNoneCanStart) {
+    std::atomic<int> refusals{2};
+    detail::CallbackPool pool([&](std::function<void()> body) {
+        return refusals.fetch_sub(1) <= 0 && detail::CallbackPool::StartThread(std::move(body));
+    });
+    std::mutex mutex;
+    std::condition_variable ran;
+    std::vector<int> order;
+    for (int job = 1; job <= 3; ++job) {
+        pool.Run([&, job] {
+            std::lock_guard lock(mutex);
+            order.push_back(job);
+            ran.notify_all();
+        });
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(ran.wait_for(lock, kBound, [&] { return order.size() == 3; }));
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), order);
+    EXPECT_EQ(1u, pool.Threads());
+}

@@ -100,12 +100,40 @@ TEST(CurlGlobal, LogHookSeesOnlyLevelsUpToTheSetLevel) {
     EXPECT_EQ(static_cast<size_t>(-1), log.Lines()[0].poolId);
 }
 
-TEST(CurlGlobal, WideSettingsAreCopiesThatAnyThreadMaySet) {
-    const auto old = CurlGlobal::GetCurrentAt();
-    std::thread writer([] { CurlGlobal::SetCurrentAt(L"token-a"); });
+// The request context writes these on its thread while connections read
+// them on the loop thread; ThreadSanitizer checks every pair here.
+TEST(CurlGlobal, SettingsMayBeWrittenWhileAnotherThreadReadsThem) {
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i) {
+            CurlGlobal::SetStandByDnsFlag(i % 2 == 0);
+            CurlGlobal::m_isAtExpire = i % 2 == 1;
+            CurlGlobal::SetTimeoutConnect(1000 + i % 7);
+            CurlGlobal::SetLimitLowSpeed(30 + i % 3);
+            CurlGlobal::m_timeoutLowSpeed = 10 + i % 5;
+            CurlGlobal::SetCurrentAt(i % 2 == 0 ? L"token-a" : L"token-b");
+            CurlGlobal::m_sysUUid = L"uuid";
+        }
+    });
+    int flags = 0;
+    for (int i = 0; i < 2000; ++i) {
+        flags += static_cast<int>(CurlGlobal::m_dnsFlag) + CurlGlobal::GetAtIsExpired();
+        EXPECT_GE(CurlGlobal::GetTimeoutConnect(), 1000);
+        EXPECT_GE(CurlGlobal::GetLimitLowSpeed() + CurlGlobal::GetTimeoutLowSpeed(), 40);
+        const std::wstring at = CurlGlobal::GetCurrentAt();
+        EXPECT_TRUE(at.empty() || at == L"token-a" || at == L"token-b");
+        EXPECT_LE(CurlGlobal::GetSystemUUid().size(), 4u);
+    }
+    EXPECT_LE(flags, 4000);
+    stop = true;
     writer.join();
-    EXPECT_EQ(L"token-a", CurlGlobal::GetCurrentAt());
-    CurlGlobal::SetCurrentAt(old);
+    CurlGlobal::SetStandByDnsFlag(false);
+    CurlGlobal::SetAtIsExpired(false);
+    CurlGlobal::SetTimeoutConnect(30000);
+    CurlGlobal::SetLimitLowSpeed(30);
+    CurlGlobal::SetTimeoutLowSpeed(10);
+    CurlGlobal::SetCurrentAt(L"");
+    CurlGlobal::SetSystemUUid(L"");
 }
 
 class NetworkKindTest : public ::testing::Test {
@@ -155,4 +183,94 @@ TEST_F(NetworkKindTest, DownAndOtherAdaptersGiveNothing) {
 TEST(CurlGlobal, NetworkOfThisHostIsOneOfTheThreeAnswers) {
     const auto kind = CurlGlobal::GetNetwork();
     EXPECT_TRUE(kind.empty() || kind == L"wire" || kind == L"Wifi");
+}
+
+// Process exit with the engine in use: each case runs in a child process
+// of its own, started afresh, and must end with the code it chose.
+class EngineExitDeathTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+
+    // Blocks the calling thread until the process ends under it.
+    [[noreturn]] static void AwaitExit() {
+        std::promise<void> never;
+        never.get_future().wait_for(kBound);
+        std::_Exit(9);
+    }
+};
+
+TEST_F(EngineExitDeathTest, ExitFromACompletionCallback) {
+    EXPECT_EXIT(
+        {
+            auto conn = ConnTo(70, Http().BaseUrl());
+            conn->HttpGet([](CURLcode) { std::exit(0); });
+            AwaitExit();
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(EngineExitDeathTest, ExitFromALoopTask) {
+    EXPECT_EXIT(
+        {
+            CurlGlobal::RunAtUvThread([] { std::exit(0); });
+            AwaitExit();
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(EngineExitDeathTest, PoolAndConnectionInAStaticThatOutlivesTheEngine) {
+    EXPECT_EXIT(
+        {
+            // Made before the engine, so destroyed after it.
+            static struct Holder {
+                std::shared_ptr<CurlConnPool> pool;
+                std::shared_ptr<CurlConn> conn;
+            } holder;
+            holder.pool = CurlGlobal::GetInstance().GetPool(71);
+            holder.conn = holder.pool->GetConn();
+            holder.conn->SetURL(Http().BaseUrl());
+            auto done = holder.conn->HttpGet();
+            done.wait_for(kBound);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(EngineExitDeathTest, TasksHandedOverWhileTheLoopStopsRunOneAtATime) {
+    EXPECT_EXIT(
+        {
+            static std::atomic<bool> inside{false};
+            static std::atomic<bool> spinning{true};
+            static std::vector<std::thread> spinners;
+            // Registered before the engine starts, so run after it has
+            // stopped: the threads hand tasks over all through its stop.
+            std::atexit([] {
+                spinning = false;
+                for (auto& spinner : spinners) {
+                    spinner.join();
+                }
+            });
+            const auto task = [] {
+                if (inside.exchange(true)) {
+                    std::_Exit(3); // two threads ran loop tasks at once
+                }
+                std::this_thread::yield(); // widen the window another thread could use
+                inside = false;
+            };
+            for (int t = 0; t < 2; ++t) {
+                spinners.emplace_back([task] {
+                    while (spinning) {
+                        // One task in flight each keeps the queue short.
+                        auto ran = std::make_shared<std::promise<void>>();
+                        CurlGlobal::RunAtUvThread([task, ran] {
+                            task();
+                            ran->set_value();
+                        });
+                        ran->get_future().wait_for(kBound);
+                    }
+                });
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -1,5 +1,10 @@
 #include "EngineTestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace enginetest {
 
 testsupport::TestServer& Http() {
@@ -104,6 +109,69 @@ std::shared_ptr<curlppx::CurlConn> ConnTo(size_t poolId, const std::string& url)
         EXPECT_EQ(CURLE_OK, conn->SetURL(url));
     }
     return conn;
+}
+
+RawListener::RawListener(Handler handler, int receiveBuffer) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0) {
+        // Set before listen, so that accepted sockets inherit it.
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        ::listen(m_fd, 4) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ADD_FAILURE() << "RawListener: cannot listen on 127.0.0.1";
+        return;
+    }
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this, handler = std::move(handler)] {
+        for (;;) {
+            const int client = ::accept(m_fd, nullptr, nullptr);
+            if (client < 0) {
+                return; // the destructor shut the listener down
+            }
+            handler(client, *this);
+            ::close(client);
+        }
+    });
+}
+
+RawListener::~RawListener() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_cv.notify_all();
+    ::shutdown(m_fd, SHUT_RDWR); // ends the accept
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    ::close(m_fd);
+}
+
+std::string RawListener::BaseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + "/";
+}
+
+void RawListener::Held() {
+    std::unique_lock lock(m_mutex);
+    m_cv.wait(lock, [this] { return m_stopping; });
+}
+
+bool ReadRequestHead(int fd) {
+    std::string head;
+    char c = 0;
+    while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
+        if (::recv(fd, &c, 1, 0) != 1) {
+            return false;
+        }
+        head += c;
+    }
+    return true;
 }
 
 LoopGate::LoopGate() {

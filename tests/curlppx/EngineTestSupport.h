@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,33 @@ private:
 
 // A connection from pool id, pointed at url.
 std::shared_ptr<curlppx::CurlConn> ConnTo(size_t poolId, const std::string& url);
+
+// A bare TCP listener on 127.0.0.1 for replies the test server cannot give:
+// each accepted connection goes to the handler on the listener's thread.
+// The destructor wakes a handler waiting in Held() and joins.
+class RawListener {
+public:
+    using Handler = std::function<void(int fd, RawListener& self)>;
+    // receiveBuffer, when set, bounds what the kernel takes in unread.
+    explicit RawListener(Handler handler, int receiveBuffer = 0);
+    ~RawListener();
+    RawListener(const RawListener&) = delete;
+    RawListener& operator=(const RawListener&) = delete;
+    std::string BaseUrl() const;
+    // Blocks until the listener is destroyed.
+    void Held();
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+// Reads from fd up to the end of a request's head; false if it closed first.
+bool ReadRequestHead(int fd);
 
 // Runs a task on the loop thread and keeps the loop there until Release, so
 // that tasks queued meanwhile stay queued.
