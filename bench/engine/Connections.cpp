@@ -1,10 +1,12 @@
 #include "EngineBench.h"
 
-#include "platform/ClientConstants.h"
 #include "curlppx/CurlGlobal.h"
+#include "platform/ClientConstants.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <future>
 
@@ -22,9 +24,46 @@ double Percentile(std::vector<double>& values, double fraction) {
     return *at;
 }
 
+double ProcessCpuUs() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+bool IsBlank(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return std::isspace(u) != 0 || std::iscntrl(u) != 0;
+}
+
+std::string Trim(const char* begin, const char* end) {
+    while (begin < end && IsBlank(*begin)) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(*(end - 1))) {
+        --end;
+    }
+    return std::string(begin, end);
+}
+
+// What the engine keeps of a header line: "name: value", both trimmed, both
+// present; status lines and the blank end line are passed over.
+size_t CollectHeader(char* line, size_t size, size_t count, void* headers) {
+    const size_t bytes = size * count;
+    const char* end = line + bytes;
+    const char* colon = std::find(static_cast<const char*>(line), end, ':');
+    if (colon != end && colon + 1 != end) {
+        std::string name = Trim(line, colon);
+        std::string value = Trim(colon + 1, end);
+        if (!name.empty() && !value.empty()) {
+            (*static_cast<Headers*>(headers))[std::move(name)] = std::move(value);
+        }
+    }
+    return bytes;
+}
+
 } // namespace
 
-Timings::Timings(size_t expected) {
+Timings::Timings(size_t expected) : m_cpuBeganUs(ProcessCpuUs()) {
     m_us.reserve(expected);
 }
 
@@ -39,6 +78,7 @@ RunResult Timings::Finish(Clock::time_point runBegan) {
     result.perSecond = static_cast<double>(m_us.size()) / seconds;
     result.p50Us = Percentile(m_us, 0.50);
     result.p99Us = Percentile(m_us, 0.99);
+    result.cpuUs = (ProcessCpuUs() - m_cpuBeganUs) / static_cast<double>(m_us.size());
     result.failures = m_failures;
     return result;
 }
@@ -53,13 +93,29 @@ bool Succeeded(curlppx::CurlConn& conn, CURLcode code) {
     return code == CURLE_OK && conn.GetResCode() == 200;
 }
 
-CURL* PlainEasy(const Target& target, const char* path, curl_write_callback sink, void* sinkData) {
+CURL* PlainEasy(const Target& target, const char* path, curl_write_callback sink, void* sinkData,
+                Headers* headers) {
     CURL* easy = curl_easy_init();
     curl_easy_setopt(easy, CURLOPT_URL, target.Url(path).c_str());
+    // The engine's default set, value for value.
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 300L);
+    curl_easy_setopt(easy, CURLOPT_TCP_FASTOPEN, 1L);
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "deflate");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 20000L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 30L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(easy, CURLOPT_SSL_FALSESTART, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, CollectHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, headers);
+    // What SetCA and SetSSLVerify("PEM") give a connection.
     curl_easy_setopt(easy, CURLOPT_CAINFO, target.ca.c_str());
+    curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, "PEM");
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, sink);

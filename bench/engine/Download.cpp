@@ -20,12 +20,14 @@ DownloadResult Rate(Clock::time_point began, size_t bytes, bool ok) {
 
 DownloadResult PlainDownload(const Target& target) {
     size_t bytes = 0;
+    Headers headers;
     // Warmed on the small reply, as the engine's connection is, so that
     // neither side pays a handshake inside the timed download.
-    CURL* easy = PlainEasy(target, kSmallPath, Count, &bytes);
+    CURL* easy = PlainEasy(target, kSmallPath, Count, &bytes, &headers);
     const bool warmed = Succeeded(easy, curl_easy_perform(easy));
     curl_easy_setopt(easy, CURLOPT_URL, target.Url(kLargePath).c_str());
     bytes = 0;
+    headers.clear();
     const auto began = Clock::now();
     const CURLcode code = curl_easy_perform(easy);
     const DownloadResult result = Rate(began, bytes, Succeeded(easy, code) && warmed);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,10 +33,14 @@ struct RunResult {
     double perSecond = 0;
     double p50Us = 0;
     double p99Us = 0;
+    // The whole process's CPU time per request: every thread of the side
+    // measured, which a loaded machine disturbs far less than the rate.
+    double cpuUs = 0;
     size_t failures = 0;
 };
 
-// Latencies of one run; the rate is taken over the run's whole wall time.
+// Latencies of one run; the rate is taken over the run's whole wall time,
+// the CPU time from construction to Finish.
 class Timings {
 public:
     explicit Timings(size_t expected);
@@ -45,14 +50,24 @@ public:
 private:
     std::vector<double> m_us;
     size_t m_failures = 0;
+    double m_cpuBeganUs;
 };
 
 // A completed request that got the reply it asked for.
 bool Succeeded(CURL* easy, CURLcode code);
 bool Succeeded(curlppx::CurlConn& conn, CURLcode code);
 
-// A plain easy handle with the TLS settings the engine's connections use.
-CURL* PlainEasy(const Target& target, const char* path, curl_write_callback sink, void* sinkData);
+// Response headers as the engine keeps them: the trimmed value by name.
+using Headers = std::map<std::string, std::string>;
+
+// A plain easy handle with the options every engine connection carries: its
+// default set (time-outs, low-speed limit, Accept-Encoding, redirects, the TLS
+// floor and cipher list), peer verification against the target's CA, and the
+// response headers collected into `headers` as the engine collects them. A
+// ratio then measures what the engine itself costs, not what these options
+// cost libcurl.
+CURL* PlainEasy(const Target& target, const char* path, curl_write_callback sink, void* sinkData,
+                Headers* headers);
 
 enum class Warm { Together, OneByOne };
 

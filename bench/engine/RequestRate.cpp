@@ -113,12 +113,13 @@ RunResult PlainRequests(const Target& target, size_t inflight, size_t total) {
     struct Slot {
         CURL* easy = nullptr;
         std::string body;
+        Headers headers;
         Clock::time_point startedAt;
     };
     CURLM* multi = curl_multi_init();
     std::vector<Slot> slots(inflight);
     for (Slot& slot : slots) {
-        slot.easy = PlainEasy(target, kSmallPath, Collect, &slot.body);
+        slot.easy = PlainEasy(target, kSmallPath, Collect, &slot.body, &slot.headers);
         curl_easy_setopt(slot.easy, CURLOPT_PRIVATE, &slot);
     }
     const RunResult result = WarmThenTime(inflight, total, [&](size_t requests) {
@@ -126,7 +127,9 @@ RunResult PlainRequests(const Target& target, size_t inflight, size_t total) {
         size_t started = 0;
         const auto start = [&](Slot& slot) {
             ++started;
+            // As the engine empties both when a request starts.
             slot.body.clear();
+            slot.headers.clear();
             slot.startedAt = Clock::now();
             curl_multi_add_handle(multi, slot.easy);
         };
