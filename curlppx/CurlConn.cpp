@@ -1,6 +1,5 @@
 #include "curlppx/CurlConn.h"
 
-#include "platform/ClientConstants.h"
 #include "curlppx/CurlConnPool.h"
 #include "curlppx/CurlShare.h"
 #include "curlppx/detail/CallbackFrame.h"
@@ -10,6 +9,7 @@
 #include "curlppx/detail/RedirectGuard.h"
 #include "curlppx/detail/Request.h"
 #include "curlppx/detail/UrlCoding.h"
+#include "platform/ClientConstants.h"
 #include "platform/Scribo.h"
 
 #include <algorithm>

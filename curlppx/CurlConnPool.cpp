@@ -78,10 +78,12 @@ void CurlConnPool::ShutdownOnLoop() {
                         curl_multi_strerror(code), m_id);
         }
     }
-    for (CurlContext* ctx : m_contexts) {
+    // Parked polls too: nothing of this pool may stay on the loop.
+    const auto contexts = std::move(m_contexts);
+    m_contexts.clear();
+    for (CurlContext* ctx : contexts) {
         detail::EventLoop::Instance().Unwatch(ctx);
     }
-    m_contexts.clear();
     if (m_timer != nullptr) {
         if (m_timerReady) {
             uv_timer_stop(m_timer);
@@ -262,8 +264,11 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
     // socket callback.
     if (what == CURL_POLL_REMOVE) {
         if (ctx != nullptr) {
-            pool->m_contexts.erase(ctx);
-            loop.Unwatch(ctx);
+            if (ctx->stale) {
+                loop.Unwatch(ctx);
+            } else {
+                loop.Park(ctx);
+            }
             pool->Assign(s, nullptr);
         }
         return 0;
@@ -272,16 +277,15 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
         return 0;
     }
     if (ctx != nullptr && ctx->stale) {
-        pool->m_contexts.erase(ctx);
         loop.Unwatch(ctx);
         ctx = nullptr;
     }
-    if (ctx == nullptr) {
+    const bool justWatched = ctx == nullptr;
+    if (justWatched) {
         ctx = loop.Watch(s, pool);
         if (ctx == nullptr) {
             return 0;
         }
-        pool->m_contexts.insert(ctx);
     }
     pool->Assign(s, ctx);
     int events = 0;
@@ -291,7 +295,7 @@ int CurlConnPool::SocketCallback(CURL*, curl_socket_t s, int what, void* userp, 
     if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) {
         events |= UV_WRITABLE;
     }
-    uv_poll_start(&ctx->poll, events, UVPerformCallback);
+    loop.Listen(ctx, events, justWatched);
     return 0;
 }
 
@@ -326,6 +330,13 @@ void CurlConnPool::UVOnTimeoutCallback(uv_timer_t* timer) {
 void CurlConnPool::UVPerformCallback(uv_poll_t* poll, int status, int events) {
     auto* ctx = static_cast<CurlContext*>(poll->data);
     if (ctx == nullptr || ctx->pool == nullptr) {
+        return;
+    }
+    if (ctx->parked) {
+        // A kept connection's peer spoke or closed while no transfer listens:
+        // libcurl finds out when it takes the connection up again, and the
+        // poll, left registered, would report it on every loop turn.
+        detail::EventLoop::Instance().Listen(ctx, 0, false);
         return;
     }
     auto pool = ctx->pool->weak_from_this().lock();

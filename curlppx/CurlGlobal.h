@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <oneapi/tbb/concurrent_hash_map.h>
 #include <oneapi/tbb/concurrent_queue.h>
+#include <sys/types.h>
 #include <uv.h>
 
 #include <atomic>
@@ -42,6 +43,15 @@ struct CurlContext {
     // for another watcher: the poll is stopped and the record waits for its
     // pool to close it.
     bool stale;
+    // Set from libcurl's CURL_POLL_REMOVE until the socket's next transfer:
+    // the poll stays registered for the connection libcurl keeps.
+    bool parked;
+    // What the poll is registered for; 0 while it is stopped.
+    int events;
+    // The socket the descriptor named when the poll was made (0: unknown). A
+    // parked poll serves the descriptor again only while it names that one.
+    dev_t device;
+    ino_t inode;
 };
 
 // The engine's lock-free containers allocate through std::allocator: TBB's

@@ -4,6 +4,7 @@
 #include "curlppx/detail/CallbackFrame.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <future>
@@ -158,32 +159,83 @@ CurlContext* EventLoop::Watch(curl_socket_t sock, CurlConnPool* pool) {
     if (m_loop == nullptr) {
         return nullptr;
     }
+    struct stat named {};
+    if (fstat(sock, &named) != 0) {
+        named.st_ino = 0;
+    }
+    auto found = m_livePolls.find(sock);
+    if (found != m_livePolls.end()) {
+        CurlContext* known = found->second;
+        if (known->parked && known->inode != 0 && known->inode == named.st_ino &&
+            known->device == named.st_dev) {
+            // The same open socket, so its registration with the kernel is
+            // intact: libcurl takes a kept connection up again.
+            known->parked = false;
+            Enlist(known, pool);
+            return known;
+        }
+        Retire(known);
+    }
     auto* ctx = static_cast<CurlContext*>(std::malloc(sizeof(CurlContext)));
     if (ctx == nullptr) {
         return nullptr;
     }
-    ctx->socket = sock;
-    ctx->pool = pool;
-    ctx->stale = false;
-    int rc = uv_poll_init_socket(m_loop, &ctx->poll, sock);
-    if (rc == UV_EEXIST) {
-        // libcurl closed this descriptor without removing it and the system
-        // handed the number out again: retire the old watcher first.
-        auto old = m_livePolls.find(sock);
-        if (old != m_livePolls.end()) {
-            uv_poll_stop(&old->second->poll);
-            old->second->stale = true;
-            m_livePolls.erase(old);
-        }
-        rc = uv_poll_init_socket(m_loop, &ctx->poll, sock);
-    }
-    if (rc != 0) {
+    if (uv_poll_init_socket(m_loop, &ctx->poll, sock) != 0) {
         std::free(ctx);
         return nullptr;
     }
     ctx->poll.data = ctx;
+    ctx->socket = sock;
+    ctx->pool = nullptr;
+    ctx->stale = false;
+    ctx->parked = false;
+    ctx->events = 0;
+    ctx->device = named.st_dev;
+    ctx->inode = named.st_ino;
     m_livePolls[sock] = ctx;
+    Enlist(ctx, pool);
     return ctx;
+}
+
+void EventLoop::Listen(CurlContext* ctx, int events, bool justWatched) {
+    if (events == 0) {
+        uv_poll_stop(&ctx->poll);
+    } else if (!justWatched || events != ctx->events) {
+        // libuv 1.44 takes the descriptor out of epoll and puts it back on
+        // every start, even with the same events.
+        uv_poll_start(&ctx->poll, events, CurlConnPool::UVPerformCallback);
+    }
+    ctx->events = events;
+}
+
+void EventLoop::Park(CurlContext* ctx) {
+    ctx->parked = true;
+}
+
+void EventLoop::Retire(CurlContext* ctx) {
+    m_livePolls.erase(ctx->socket);
+    // Stopping takes the descriptor out of epoll: it names a socket that is
+    // not registered yet, so this costs nothing and leaves nothing behind.
+    Listen(ctx, 0, false);
+    if (ctx->parked) {
+        Unwatch(ctx); // libcurl holds no pointer to a parked poll
+    } else {
+        ctx->stale = true; // closed when libcurl removes it or its pool goes
+    }
+}
+
+void EventLoop::Enlist(CurlContext* ctx, CurlConnPool* pool) {
+    if (ctx->pool == pool) {
+        return;
+    }
+    // A shared connection cache may hand a kept connection to another pool.
+    if (ctx->pool != nullptr) {
+        ctx->pool->m_contexts.erase(ctx);
+    }
+    ctx->pool = pool;
+    if (pool != nullptr) {
+        pool->m_contexts.insert(ctx);
+    }
 }
 
 void EventLoop::Unwatch(CurlContext* ctx) {
@@ -194,6 +246,7 @@ void EventLoop::Unwatch(CurlContext* ctx) {
     if (found != m_livePolls.end() && found->second == ctx) {
         m_livePolls.erase(found);
     }
+    Enlist(ctx, nullptr);
     uv_poll_stop(&ctx->poll);
     uv_close(reinterpret_cast<uv_handle_t*>(&ctx->poll), CurlGlobal::UVCloseCallback);
 }

@@ -44,8 +44,18 @@ public:
     // least one ran.
     bool Drain();
 
-    // Loop thread only: a poll for libcurl's socket, or null.
+    // Loop thread only, the socket watches. A poll for libcurl's socket,
+    // listed by pool: the one parked for this very socket, or a new one; null
+    // when none can be made.
     CurlContext* Watch(curl_socket_t sock, CurlConnPool* pool);
+    // Registers events (UV_READABLE, UV_WRITABLE; 0 stops the poll). A poll
+    // Watch just took out of parking keeps its registration when events
+    // match it.
+    void Listen(CurlContext* ctx, int events, bool justWatched);
+    // libcurl's CURL_POLL_REMOVE: the transfer is done with the socket but
+    // libcurl mostly keeps its connection for the next one, so the poll stays
+    // as it is rather than be closed and made again.
+    void Park(CurlContext* ctx);
     void Unwatch(CurlContext* ctx);
 
     // Pools with handles on this loop, shut down when it stops.
@@ -62,6 +72,10 @@ private:
     void RunQueued();
     void ShutdownPools();
     static void OnWake(uv_async_t* wake);
+    // A poll whose descriptor libcurl closed without a word, while the
+    // descriptor now names another socket.
+    void Retire(CurlContext* ctx);
+    static void Enlist(CurlContext* ctx, CurlConnPool* pool);
 
     std::atomic<int> m_state{kIdle};
     uv_loop_t* m_loop = nullptr;
@@ -75,8 +89,9 @@ private:
     std::recursive_mutex m_afterStopMtx;
     std::mutex m_poolsMtx;
     std::set<CurlConnPool*> m_pools;
-    // Loop thread only: which descriptor has a live poll, to retire a stale
-    // one before libuv would refuse to watch a reused descriptor.
+    // Loop thread only: the live or parked poll of each descriptor, to take
+    // a parked one up again and to retire a stale one before libuv would
+    // refuse to watch a reused descriptor.
     std::unordered_map<curl_socket_t, CurlContext*> m_livePolls;
 };
 
