@@ -2,7 +2,14 @@
 #include "curlppx/CurlShare.h"
 #include "curlppx/detail/UrlCoding.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
 
 using namespace curlppx;
 using namespace enginetest;
@@ -15,6 +22,75 @@ constexpr size_t kPool = 3;
 std::string TestCa() {
     return testsupport::TestCertPath("ca.pem");
 }
+
+// Runs task on the loop thread and returns once it has run.
+void OnLoop(const std::function<void()>& task) {
+    auto done = std::make_shared<std::promise<void>>();
+    auto ran = done->get_future();
+    CurlGlobal::RunAtUvThread([&task, done] {
+        task();
+        done->set_value();
+    });
+    ASSERT_EQ(std::future_status::ready, ran.wait_for(kBound));
+}
+
+// Every epoll set of the process as the kernel sees it (the loop's is the
+// only one that watches the tests' sockets): by descriptor, the inode of the
+// socket it named when it was registered. Read after a task ran on the loop,
+// so that libuv has made every change asked for before.
+std::map<int, unsigned long> Registered() {
+    OnLoop([] {});
+    std::map<int, unsigned long> registered;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != "anon_inode:[eventpoll]") {
+            continue;
+        }
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        for (std::string line; std::getline(info, line);) {
+            int fd = -1;
+            unsigned long inode = 0;
+            if (std::sscanf(line.c_str(), "tfd: %d events: %*x data: %*x pos:%*d ino:%lx", &fd,
+                            &inode) == 2) {
+                registered[fd] = inode;
+            }
+        }
+    }
+    return registered;
+}
+
+unsigned long InodeOf(int fd) {
+    struct stat named {};
+    fstat(fd, &named);
+    return named.st_ino;
+}
+
+// libcurl's side of a socket's life, played on the loop thread with a
+// socket pair whose first end stands for the connection.
+class SocketWatchTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, m_pair)); }
+    void TearDown() override {
+        m_pool.reset(); // closes every poll of the pool, parked ones too
+        ::close(m_pair[0]);
+        ::close(m_pair[1]);
+    }
+
+    // libcurl's call for a socket it has a record for.
+    void Socket(int what, CurlContext* ctx) {
+        OnLoop([&] { CurlConnPool::SocketCallback(nullptr, m_pair[0], what, m_pool.get(), ctx); });
+    }
+    // A socket watched for reading, and its record.
+    CurlContext* Watched() {
+        CurlContext* ctx = nullptr;
+        OnLoop([&] { ctx = CurlGlobal::GetInstance().CreateCurlContext(m_pair[0], m_pool.get()); });
+        Socket(CURL_POLL_IN, ctx);
+        return ctx;
+    }
+
+    std::shared_ptr<CurlConnPool> m_pool = std::make_shared<CurlConnPool>(37);
+    int m_pair[2] = {-1, -1};
+};
 
 } // namespace
 
@@ -83,6 +159,62 @@ TEST(CurlConnPool, InitHookAndSharedSettingsReachEveryConnectionHandedOut) {
     EXPECT_EQ("engine-test/1", seen[0].Header("User-Agent"));
     EXPECT_EQ("yes", seen[0].Header("X-Shared"));
     EXPECT_EQ(1, hooked.load());
+    pool->FreeConn(conn);
+}
+
+// CURL_POLL_REMOVE leaves a socket's poll registered for the connection
+// libcurl keeps; taken up again for that socket it stays registered.
+TEST_F(SocketWatchTest, AParkedPollServesItsOwnSocketAgain) {
+    Socket(CURL_POLL_REMOVE, Watched());
+    Socket(CURL_POLL_IN, nullptr);
+    EXPECT_EQ(InodeOf(m_pair[0]), Registered()[m_pair[0]]);
+}
+
+// libcurl closed the socket after its CURL_POLL_REMOVE and the descriptor now
+// names another one: the kernel dropped the old registration with the old
+// socket, so the new one is registered afresh or never heard.
+TEST_F(SocketWatchTest, AParkedPollNeverServesAnotherSocketOnItsDescriptor) {
+    Socket(CURL_POLL_REMOVE, Watched());
+    int other[2] = {-1, -1};
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, other));
+    ASSERT_EQ(m_pair[0], ::dup2(other[0], m_pair[0])); // closes the first socket
+    ::close(other[0]);
+    ::close(m_pair[1]);
+    m_pair[1] = other[1];
+    Socket(CURL_POLL_IN, nullptr);
+    EXPECT_EQ(InodeOf(m_pair[0]), Registered()[m_pair[0]]);
+}
+
+// The peer of a kept connection speaks (or closes) while no transfer
+// listens: the poll stops, or the loop would hear it again on every turn.
+TEST_F(SocketWatchTest, AParkedPollWhosePeerSpeaksFallsQuiet) {
+    Socket(CURL_POLL_REMOVE, Watched());
+    ASSERT_EQ(1, ::send(m_pair[1], "x", 1, MSG_NOSIGNAL));
+    // The readable socket was reported with the wake of this task at the
+    // latest, so the next one runs after its callback.
+    OnLoop([] {});
+    EXPECT_EQ(0u, Registered().count(m_pair[0]));
+}
+
+// A server that closes each connection once it has answered, without saying
+// so in the reply: the kept connection is found dead, and the next one,
+// likely on the same descriptor, is heard.
+TEST(CurlConnPool, EachRequestAfterThePeerClosedTheKeptConnectionIsHeard) {
+    RawListener server([](int fd, RawListener&) {
+        if (ReadRequestHead(fd)) {
+            const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        }
+    });
+    auto pool = std::make_shared<CurlConnPool>(36);
+    auto conn = pool->GetConn();
+    conn->SetURL(server.BaseUrl() + "kept");
+    conn->SetNeedRetry(false);
+    for (int request = 0; request < 3; ++request) {
+        auto done = conn->HttpGet();
+        ASSERT_EQ(CURLE_OK, Await(done)) << "request " << request;
+        EXPECT_EQ("{}", conn->GetRespones());
+    }
     pool->FreeConn(conn);
 }
 
