@@ -1,7 +1,7 @@
 #include "core/HttpReqZEQ.h"
 
 #include "core/detail/CurlHandles.h"
-#include "platform/ClientConstants.h"
+#include "core/detail/TlsOptions.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/Scribo.h"
 #include "platform/SystemInfo.h"
@@ -168,13 +168,7 @@ bool HttpReqZEQ::DoRequest(std::string& response, std::map<std::string, std::str
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stall));
     }
 
-    const std::string caFile = CaFilePath();
-    curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
-    curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, "PEM");
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+    curlhandles::SetTlsOptions(handle, CaFilePath(), 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &SslCtxTrampoline);
 
     curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BEARER));
