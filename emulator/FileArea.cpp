@@ -1,6 +1,7 @@
 #include "emulator/FileArea.h"
 
 #include "emulator/ApiError.h"
+#include "emulator/CrashPoint.h"
 #include "emulator/ErrorCodes.h"
 #include "emulator/Sha256.h"
 #include "emulator/VirtualPath.h"
@@ -653,6 +654,7 @@ void FileArea::Recycle(const std::string& category, const std::string& path) {
     // The entry is saved before the move: a crash between the two leaves an
     // entry whose content is still at its origin, which the recovery undoes.
     SaveLocked();
+    crashpoint::Reach("recycle:before");
     if (!PublishAt(parent.Get(), at.parts.back(), m_binFolder.Get(), std::to_string(rid))) {
         const auto error = errno;
         GiveNodes(Key(at), m_bin[rid].nodes);
@@ -661,6 +663,7 @@ void FileArea::Recycle(const std::string& category, const std::string& path) {
         SaveLocked();
         throw IoError("cannot recycle " + at.shown, error);
     }
+    crashpoint::Reach("recycle:after");
     safefs::Sync(parent.Get());
 }
 
@@ -674,9 +677,11 @@ void FileArea::RemoveForever(const std::string& category, const std::string& pat
     // it in the staging folder, which the next start clears.
     const auto parent = Parent(at);
     const auto doomed = "gone-" + std::to_string(m_nextStage++) + "-" + std::to_string(::getpid());
+    crashpoint::Reach("delete:before");
     if (!PublishAt(parent.Get(), at.parts.back(), m_staging.Get(), doomed)) {
         throw IoError("cannot delete " + at.shown);
     }
+    crashpoint::Reach("delete:after");
     safefs::Sync(parent.Get());
     TakeNodes(Key(at));
     m_dirty = true;
@@ -752,6 +757,7 @@ std::string FileArea::Restore(std::int64_t rid) {
     stored.restoringTo = target.inner;
     m_dirty = true;
     SaveLocked();
+    crashpoint::Reach("restore:before");
     if (!PublishAt(m_binFolder.Get(), std::to_string(rid), folder.Get(), name)) {
         const auto error = errno;
         stored.restoringTo.clear();
@@ -759,6 +765,7 @@ std::string FileArea::Restore(std::int64_t rid) {
         SaveLocked();
         throw IoError("cannot restore " + stored.entry.origin, error);
     }
+    crashpoint::Reach("restore:after");
     safefs::Sync(m_binFolder.Get());
     GiveNodes(Key(target), stored.nodes);
     m_bin.erase(found);
@@ -775,9 +782,11 @@ void FileArea::Purge(std::int64_t rid) {
     }
     // The entry goes first: content left by a crash is named by no entry,
     // and the recovery removes it.
+    crashpoint::Reach("purge:before");
     m_bin.erase(found);
     m_dirty = true;
     SaveLocked();
+    crashpoint::Reach("purge:after");
     if (!safefs::RemoveTree(m_binFolder.Get(), std::to_string(rid))) {
         throw IoError("cannot remove recycle bin entry " + std::to_string(rid));
     }
@@ -875,7 +884,9 @@ void FileArea::RunCopyStep(const CopyStep& step) {
     do {
         name = FreeName(dstFd.Get(),
                         VirtualPath::Name(step.topSource == "/" ? "/root" : step.topSource));
+        crashpoint::Reach("copy:before");
     } while (!PublishAt(stageFd.Get(), topName, dstFd.Get(), name) && errno == EEXIST);
+    crashpoint::Reach("copy:after");
     ::unlinkat(m_staging.Get(), step.stage.c_str(), AT_REMOVEDIR);
     const auto top = Resolve(step.dstCategory, VirtualPath::Join(dst.shown, name));
     const auto source = Resolve(step.srcCategory, step.topSource);
@@ -914,7 +925,9 @@ std::string FileArea::Move(const std::string& srcCategory, const std::string& sr
     std::string name;
     do {
         name = FreeName(to.Get(), src.parts.back());
+        crashpoint::Reach("move:before");
     } while (!PublishAt(from.Get(), src.parts.back(), to.Get(), name) && errno == EEXIST);
+    crashpoint::Reach("move:after");
     if (errno != 0 && !safefs::InfoAt(to.Get(), name).exists) {
         // One file system holds the whole data folder; anything else is an error.
         throw IoError("cannot move " + src.shown);
