@@ -297,11 +297,11 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
     plan.transId = Q::Text(b, "transId", "");
     plan.subTaskId = Q::Int(b, "subTaskId", 0);
     auto& gallery = m_s.gallery;
-    plan.planner = [&gallery, ids, albumId, addTime] {
+    plan.planner = [&gallery, ids, albumId, addTime](const std::set<std::string>&) {
         std::vector<TaskStep> steps;
         for (const auto id : ids) {
             steps.push_back({"file " + std::to_string(id), std::to_string(id),
-                             [&gallery, albumId, id, addTime] {
+                             [&gallery, albumId, id, addTime](const TaskStep::Note&) {
                                  if (!gallery.HasLiveItem(id)) {
                                      throw ApiError::Device(code::kNoSuchGalleryFile,
                                                             "no gallery file " +
@@ -427,11 +427,12 @@ ApiReply GalleryRoutes::BinActionAsync(const ApiRequest& q, FileAction action, i
     plan.subTaskId = Q::Int(b, "subTaskId");
     auto& gallery = m_s.gallery;
     const std::string verb = what;
-    plan.planner = [&gallery, ids, everything, action, deviceId, verb] {
+    plan.planner = [&gallery, ids, everything, action, deviceId,
+                    verb](const std::set<std::string>&) {
         std::vector<TaskStep> steps;
         for (const auto id : everything ? gallery.BinIds() : ids) {
             steps.push_back({"file " + std::to_string(id), std::to_string(id),
-                             [&gallery, id, action, deviceId, verb] {
+                             [&gallery, id, action, deviceId, verb](const TaskStep::Note&) {
                                  if (!(gallery.*action)(id, deviceId)) {
                                      throw ApiError::Device(code::kNoSuchGalleryFile,
                                                             "cannot " + verb + " file " +

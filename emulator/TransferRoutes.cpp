@@ -174,13 +174,15 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
     auto& files = m_s.files;
     auto& gallery = m_s.gallery;
     const auto deviceId = Q::Text(b, "deviceId");
-    plan.planner = [&files, &gallery, sources, targets, type, deviceId] {
+    plan.planner = [&files, &gallery, sources, targets, type,
+                    deviceId](const std::set<std::string>&) {
         std::vector<TaskStep> steps;
         for (const auto& s : sources) {
             for (const auto& t : targets) {
                 const auto label = s.path.empty() ? "file " + std::to_string(s.fid) : s.path;
                 steps.push_back(
-                    {label, std::to_string(s.fid), [&files, &gallery, s, t, type, deviceId] {
+                    {label, std::to_string(s.fid),
+                     [&files, &gallery, s, t, type, deviceId](const TaskStep::Note&) {
                          if (type == kTypeGalleryToFile) {
                              std::string name;
                              const auto media = gallery.MediaFile(s.fid, name);

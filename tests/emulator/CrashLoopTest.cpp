@@ -568,12 +568,20 @@ protected:
                     }};
         }
         const bool toBin = kind == "restore" || kind == "purge";
-        Window bin{"filesvc", [&, toBin] { Ensure(toBin); }, nullptr, nullptr};
+        Window bin{"filesvc",
+                   [&, toBin] {
+                       Ensure(toBin);
+                       m_ids = {EntryNamed(m_client->List("/bin"), "f0")["id"].asInt64()};
+                   },
+                   nullptr, nullptr};
         if (kind == "delete" || kind == "recycle") {
             const bool recycle = kind == "recycle";
             bin.start = [&, recycle] { return Remove(All(), recycle ? "recycle" : "force"); };
             bin.check = [&, recycle] {
                 EXPECT_EQ(Held(), std::make_pair(0, recycle ? m_files : 0));
+                // A new file in the place of one deleted is a new file.
+                Put("/bin/f0", "new");
+                EXPECT_NE(EntryNamed(m_client->List("/bin"), "f0")["id"].asInt64(), m_ids[0]);
             };
         } else {
             const bool restore = kind == "restore";
