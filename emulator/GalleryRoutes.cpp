@@ -297,10 +297,15 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
     plan.transId = Q::Text(b, "transId", "");
     plan.subTaskId = Q::Int(b, "subTaskId", 0);
     auto& gallery = m_s.gallery;
-    plan.planner = [&gallery, ids, albumId, addTime](const std::set<std::string>&) {
+    // A retry leaves out the files that were done.
+    plan.planner = [&gallery, ids, albumId, addTime](const std::set<std::string>& done) {
         std::vector<TaskStep> steps;
         for (const auto id : ids) {
-            steps.push_back({"file " + std::to_string(id), std::to_string(id),
+            const auto key = std::to_string(id);
+            if (done.count(key) != 0) {
+                continue;
+            }
+            steps.push_back({"file " + key, key,
                              [&gallery, albumId, id, addTime](const TaskStep::Note&) {
                                  if (!gallery.HasLiveItem(id)) {
                                      throw ApiError::Device(code::kNoSuchGalleryFile,
@@ -308,7 +313,8 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
                                                                 std::to_string(id));
                                  }
                                  gallery.AddMember(albumId, id, addTime);
-                             }});
+                             },
+                             key});
         }
         return steps;
     };
@@ -428,17 +434,22 @@ ApiReply GalleryRoutes::BinActionAsync(const ApiRequest& q, FileAction action, i
     auto& gallery = m_s.gallery;
     const std::string verb = what;
     plan.planner = [&gallery, ids, everything, action, deviceId,
-                    verb](const std::set<std::string>&) {
+                    verb](const std::set<std::string>& done) {
         std::vector<TaskStep> steps;
         for (const auto id : everything ? gallery.BinIds() : ids) {
-            steps.push_back({"file " + std::to_string(id), std::to_string(id),
+            const auto key = std::to_string(id);
+            if (done.count(key) != 0) {
+                continue;
+            }
+            steps.push_back({"file " + key, key,
                              [&gallery, id, action, deviceId, verb](const TaskStep::Note&) {
                                  if (!(gallery.*action)(id, deviceId)) {
                                      throw ApiError::Device(code::kNoSuchGalleryFile,
                                                             "cannot " + verb + " file " +
                                                                 std::to_string(id));
                                  }
-                             }});
+                             },
+                             key});
         }
         return steps;
     };
