@@ -19,12 +19,13 @@
 #include <variant>
 #include <vector>
 
-// How the services read device replies. A reply is parsed once with
-// RapidJSON; its big list (a photo page, a folder listing) is not kept whole:
-// each element becomes a record as soon as it has been read, so memory stays
-// near the records themselves. Every value is read by the JsonUtil getters'
-// rules, and any text RapidJSON does not take is read by jsoncpp instead, as
-// it always was. docs/reply-parsing.md tells where the two parsers differ.
+// How the services read device replies. A reply is read once, where it lies,
+// by a strict JSON tokenizer of the reader's own; its big list (a photo page,
+// a folder listing) is not kept whole: each element becomes a record as soon
+// as it has been read, so memory stays near the records themselves. What is
+// kept lives in RapidJSON values. Every value is read by the JsonUtil
+// getters' rules, and any text the tokenizer does not take is read by jsoncpp
+// instead, as it always was. docs/reply-parsing.md tells where they differ.
 namespace replyjson {
 
 using JsonValue = rapidjson::Value;
@@ -285,8 +286,8 @@ private:
 // rest of the reply stays here to be read through Root().
 class Document {
 public:
-    // jsoncpp's reading of the whole text, for text RapidJSON does not take
-    // or whose root is not an object. It does the reply step's own logging
+    // jsoncpp's reading of the whole text, for text the tokenizer does not
+    // take or whose root is not an object. It does the reply step's own logging
     // and answers whether the text is a JSON object.
     using JsonCppReading = std::function<bool(Json::Value& root)>;
 
@@ -296,7 +297,8 @@ public:
     Document& operator=(const Document&) = delete;
 
     // True when text is a JSON object; the list then holds its elements.
-    // False leaves the list as it was.
+    // False leaves the list as it was. The values read may point into text:
+    // read them while it lives.
     bool Parse(const std::string& text, const JsonCppReading& jsoncpp, const List& list = {});
 
     // A value jsoncpp holds already, of any kind.
@@ -309,7 +311,6 @@ private:
     void Take(const Json::Value& tree, const List& list);
     void KeepListIfFinal(const List& list);
 
-    std::string m_text; // the reply, parsed in place
     rapidjson::MemoryPoolAllocator<> m_rootAllocator;
     std::unique_ptr<char[]> m_elementBuffer;
     rapidjson::MemoryPoolAllocator<> m_elementAllocator;
