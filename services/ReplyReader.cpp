@@ -295,8 +295,12 @@ private:
         kNested,  // inside a container of that element
     };
 
+    // Where the next key or scalar goes: known from one container's start or
+    // end to the next, and asked for twice per member.
+    Place Where() const { return m_place; }
+
     // Where the next value goes (the depth counts it once it has started).
-    Place Where() const {
+    Place Locate() const {
         if (m_skipDepth != 0) {
             return Place::kSkipped;
         }
@@ -338,8 +342,20 @@ private:
     }
 
     bool Start(bool object) {
+        const bool ok = Open(object);
+        m_place = Locate();
+        return ok;
+    }
+
+    bool End(bool object, std::size_t count) {
+        const bool ok = Close(object, count);
+        m_place = Locate();
+        return ok;
+    }
+
+    bool Open(bool object) {
         ++m_depth;
-        switch (Where()) {
+        switch (Locate()) {
         case Place::kSkipped:
             return true;
         case Place::kNested:
@@ -381,7 +397,7 @@ private:
         return m_root.Start(object);
     }
 
-    bool End(bool object, std::size_t count) {
+    bool Close(bool object, std::size_t count) {
         const int depth = m_depth--;
         if (m_skipDepth != 0) {
             if (depth == m_skipDepth) {
@@ -427,6 +443,7 @@ private:
     int m_elementDepth = 0;   // depth of the list element being read
     int m_nestedDepth = 0;    // depth of the element's member container being built
     int m_skipDepth = 0;      // depth of the container being passed over
+    Place m_place = Place::kRoot;
 
     std::optional<KeyIndex> m_keys;   // the sink's keys
     std::vector<JsonValue> m_members; // the element's members, per key
@@ -504,10 +521,6 @@ Value Value::Element(std::size_t index) const {
     return index < Size() ? Value(&(*m_value)[static_cast<rapidjson::SizeType>(index)]) : Value();
 }
 
-// The common kinds are read directly, which is what jsoncpp's tests and
-// conversions give for them; everything else, text included, is handed to the
-// getters' own rules as its jsoncpp twin.
-
 template <typename T> T Value::ByGetterRule(T (*rule)(const Json::Value*, T)) const {
     if (m_value == nullptr) {
         return T{};
@@ -516,47 +529,24 @@ template <typename T> T Value::ByGetterRule(T (*rule)(const Json::Value*, T)) co
     return rule(&member, T{});
 }
 
-std::int32_t Value::Int32() const {
-    return m_value != nullptr && m_value->IsInt() ? m_value->GetInt()
-                                                  : ByGetterRule(jsonmember::Int32);
+std::int32_t Value::Int32ByRule() const {
+    return ByGetterRule(jsonmember::Int32);
 }
 
-std::uint32_t Value::Uint32() const {
-    return m_value != nullptr && m_value->IsUint() ? m_value->GetUint()
-                                                   : ByGetterRule(jsonmember::Uint32);
+std::uint32_t Value::Uint32ByRule() const {
+    return ByGetterRule(jsonmember::Uint32);
 }
 
-std::int64_t Value::Int64() const {
-    return m_value != nullptr && m_value->IsInt64() ? m_value->GetInt64()
-                                                    : ByGetterRule(jsonmember::Int64);
+std::int64_t Value::Int64ByRule() const {
+    return ByGetterRule(jsonmember::Int64);
 }
 
-std::uint64_t Value::Uint64() const {
-    return m_value != nullptr && m_value->IsUint64() ? m_value->GetUint64()
-                                                     : ByGetterRule(jsonmember::Uint64);
+std::uint64_t Value::Uint64ByRule() const {
+    return ByGetterRule(jsonmember::Uint64);
 }
 
-double Value::Double() const {
-    return m_value != nullptr && m_value->IsNumber() ? m_value->GetDouble()
-                                                     : ByGetterRule(jsonmember::Double);
-}
-
-std::string Value::Text() const {
-    return m_value != nullptr && m_value->IsString()
-               ? std::string(m_value->GetString(), m_value->GetStringLength())
-               : std::string();
-}
-
-void Value::AssignText(std::string& out) const {
-    if (m_value != nullptr && m_value->IsString()) {
-        out.assign(m_value->GetString(), m_value->GetStringLength());
-    } else {
-        out.clear();
-    }
-}
-
-bool Value::Bool() const {
-    return m_value != nullptr && m_value->IsBool() && m_value->GetBool();
+double Value::DoubleByRule() const {
+    return ByGetterRule(jsonmember::Double);
 }
 
 double Value::AsDouble() const {

@@ -122,27 +122,44 @@ public:
 private:
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-    // Eight digits are read as one word, where the byte order allows it.
-    static bool EightDigits(const char* p) {
-        if constexpr (std::endian::native != std::endian::little) {
-            return false;
-        }
-        // Every byte is 0x30 to 0x39: its high half is 3, and stays 3 when 6 is added.
+    static constexpr std::uint64_t kPowersOfTen[9] = {1,      10,      100,      1000,     10000,
+                                                      100000, 1000000, 10000000, 100000000};
+
+    // How many of the eight bytes at p are digits before the first that is
+    // not, and their value: one word read and a few multiplications instead
+    // of a step per digit.
+    struct DigitRun {
+        int count;
+        std::uint64_t value;
+    };
+    static DigitRun ReadDigits8(const char* p) {
         const std::uint64_t word = Load8(p);
-        return ((word & 0xf0f0f0f0f0f0f0f0) |
-                (((word + 0x0606060606060606) & 0xf0f0f0f0f0f0f0f0) >> 4)) == 0x3333333333333333;
+        // A byte is a digit when its high half is 3 and stays 3 once 6 is
+        // added: the bytes that are not have a bit set here.
+        const std::uint64_t notDigit =
+            ((word & 0xf0f0f0f0f0f0f0f0) ^ 0x3030303030303030) |
+            (((word + 0x0606060606060606) & 0xf0f0f0f0f0f0f0f0) ^ 0x3030303030303030);
+        const int count = notDigit == 0 ? 8 : std::countr_zero(notDigit) / 8;
+        if (count == 0) {
+            return {0, 0};
+        }
+        // The digits moved to the high end, with "0"s in front of them.
+        const std::uint64_t zeros = count == 8 ? 0 : 0x3030303030303030 >> (8 * count);
+        std::uint64_t digits = ((word << (8 * (8 - count))) | zeros) - 0x3030303030303030;
+        // Pairs of digits, then pairs of pairs, combined by multiplication.
+        digits = digits * 10 + (digits >> 8);
+        const std::uint64_t value =
+            (((digits & 0x000000ff000000ff) * (100 + (1000000ULL << 32))) +
+             (((digits >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >>
+            32;
+        return {count, value};
     }
 
-    // Pairs of digits, then pairs of pairs, are combined by multiplication.
-    static std::uint64_t EightDigitsValue(const char* p) {
-        std::uint64_t word = Load8(p) - 0x3030303030303030;
-        word = word * 10 + (word >> 8);
-        return (((word & 0x000000ff000000ff) * (100 + (1000000ULL << 32))) +
-                (((word >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >>
-               32;
-    }
-
+    // Compact replies have no white space: one comparison says so.
     void SkipSpace() {
+        if (static_cast<unsigned char>(*m_p) > ' ') {
+            return;
+        }
         const char* p = m_p;
         while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') {
             ++p;
@@ -420,9 +437,15 @@ private:
         } else if (IsDigit(*p)) {
             // Nineteen digits always fit in 64 bits: only the twentieth is checked.
             const char* const digits = p;
-            while (p - digits <= 11 && m_end - p >= 8 && EightDigits(p)) {
-                magnitude = magnitude * 100000000 + EightDigitsValue(p);
-                p += 8;
+            if constexpr (std::endian::native == std::endian::little) {
+                while (p - digits <= 11 && m_end - p >= 8) {
+                    const DigitRun run = ReadDigits8(p);
+                    magnitude = magnitude * kPowersOfTen[run.count] + run.value;
+                    p += run.count;
+                    if (run.count < 8) {
+                        break;
+                    }
+                }
             }
             while (IsDigit(*p) && p - digits < 19) {
                 magnitude = magnitude * 10 + static_cast<std::uint64_t>(*p - '0');

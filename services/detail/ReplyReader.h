@@ -67,15 +67,37 @@ public:
         });
     }
 
-    std::int32_t Int32() const;
-    std::uint32_t Uint32() const;
-    std::int64_t Int64() const;
-    std::uint64_t Uint64() const;
-    double Double() const;
-    std::string Text() const;
+    // The common kinds are read here, which is what jsoncpp's tests and
+    // conversions give for them; everything else, text included, is handed
+    // to the getters' own rules.
+    std::int32_t Int32() const {
+        return m_value != nullptr && m_value->IsInt() ? m_value->GetInt() : Int32ByRule();
+    }
+    std::uint32_t Uint32() const {
+        return m_value != nullptr && m_value->IsUint() ? m_value->GetUint() : Uint32ByRule();
+    }
+    std::int64_t Int64() const {
+        return m_value != nullptr && m_value->IsInt64() ? m_value->GetInt64() : Int64ByRule();
+    }
+    std::uint64_t Uint64() const {
+        return m_value != nullptr && m_value->IsUint64() ? m_value->GetUint64() : Uint64ByRule();
+    }
+    double Double() const {
+        return m_value != nullptr && m_value->IsNumber() ? m_value->GetDouble() : DoubleByRule();
+    }
+    std::string Text() const {
+        return IsText() ? std::string(m_value->GetString(), m_value->GetStringLength())
+                        : std::string();
+    }
     // Text() into out, reusing its storage.
-    void AssignText(std::string& out) const;
-    bool Bool() const;
+    void AssignText(std::string& out) const {
+        if (IsText()) {
+            out.assign(m_value->GetString(), m_value->GetStringLength());
+        } else {
+            out.clear();
+        }
+    }
+    bool Bool() const { return m_value != nullptr && m_value->IsBool() && m_value->GetBool(); }
     // A number as jsoncpp's asDouble gives it; only for IsNumber().
     double AsDouble() const;
     // jsoncpp's own asUInt64, exceptions included: id lists have always been
@@ -91,7 +113,13 @@ public:
     const JsonValue* Raw() const { return m_value; }
 
 private:
+    bool IsText() const { return m_value != nullptr && m_value->IsString(); }
     template <typename T> T ByGetterRule(T (*rule)(const Json::Value*, T)) const;
+    std::int32_t Int32ByRule() const;
+    std::uint32_t Uint32ByRule() const;
+    std::int64_t Int64ByRule() const;
+    std::uint64_t Uint64ByRule() const;
+    double DoubleByRule() const;
 
     const JsonValue* m_value = nullptr;
 };
