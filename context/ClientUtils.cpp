@@ -21,34 +21,33 @@ bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-} // namespace
-
-std::string UnicodeToUTF8(const std::wstring& text) {
+// The text up to its first NUL, converted; a failure is logged under the
+// name of the utility and gives an empty text.
+template <typename To, typename From, typename Convert>
+To ConvertUpToNul(const From& text, Convert convert, int line, const char* function,
+                  const char* failure) {
     const auto head = UpToNul(text);
-    std::string out;
+    To out;
     if (head.empty()) {
         return out;
     }
-    if (!platform::WideToUtf8(head, out)) {
-        Scribo::Output(Scribo::subBase, Scribo::LOG_ERROR, __LINE__, "UnicodeToUTF8",
-                       "WideCharToMultiByte failed", true);
+    if (!convert(head, out)) {
+        Scribo::Output(Scribo::subBase, Scribo::LOG_ERROR, line, function, failure, true);
         return {};
     }
     return out;
 }
 
+} // namespace
+
+std::string UnicodeToUTF8(const std::wstring& text) {
+    return ConvertUpToNul<std::string>(text, platform::WideToUtf8, __LINE__, "UnicodeToUTF8",
+                                       "WideCharToMultiByte failed");
+}
+
 std::wstring UTF8ToUnicode(const std::string& text) {
-    const auto head = UpToNul(text);
-    std::wstring out;
-    if (head.empty()) {
-        return out;
-    }
-    if (!platform::Utf8ToWide(head, out)) {
-        Scribo::Output(Scribo::subBase, Scribo::LOG_ERROR, __LINE__, "UTF8ToUnicode",
-                       "MultiByteToWideChar failed", true);
-        return {};
-    }
-    return out;
+    return ConvertUpToNul<std::wstring>(text, platform::Utf8ToWide, __LINE__, "UTF8ToUnicode",
+                                        "MultiByteToWideChar failed");
 }
 
 bool UnicodeToMultiByte(const std::wstring& text, std::string& out, unsigned int codePage) {

@@ -3,8 +3,8 @@
 #include "context/ClientTexts.h"
 #include "context/ClientUtils.h"
 #include "context/FileTransferHandler.h"
-#include "platform/ClientConstants.h"
 #include "core/detail/CurlHandles.h"
+#include "core/detail/TlsOptions.h"
 #include "curlppx/CurlGlobal.h"
 #include "platform/TextCodec.h"
 
@@ -89,15 +89,6 @@ void SetTimeLimits(CURL* curl, std::optional<long> ownTimeLimit) {
                      static_cast<long>(curlppx::CurlGlobal::GetLimitLowSpeed()));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>(curlppx::CurlGlobal::GetTimeoutLowSpeed()));
-}
-
-void SetTls(CURL* curl, const std::string& caFile) {
-    curl_easy_setopt(curl, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
-    curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "PEM");
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
 }
 
 void Append(HeaderList& list, const std::string& line) {
@@ -272,7 +263,7 @@ int CurlHttpLibContext::Run(const Form& form, long& status) {
     if (curlppx::CurlGlobal::GetStandByDnsFlag()) {
         UseStandbyDns(curl);
     }
-    SetTls(curl, UnicodeToUTF8(GetExeDirectory() + kCaFile));
+    curlhandles::SetTlsOptions(curl, UnicodeToUTF8(GetExeDirectory() + kCaFile), 2L);
 
     if (method == HTTP_POST) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);

@@ -1,7 +1,7 @@
 #include "core/HttpReqZEQ.h"
 
 #include "core/detail/CurlHandles.h"
-#include "platform/ClientConstants.h"
+#include "core/detail/TlsOptions.h"
 #include "platform/GlobalParamWrapper.h"
 #include "platform/Scribo.h"
 #include "platform/SystemInfo.h"
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -38,6 +39,51 @@ std::string CaFilePath() {
     platform::WideToUtf8(platform::ExecutableDirectory() + kCaFile, path);
     return path;
 }
+
+// Appends size x count bytes to text; 0, which makes libcurl end the transfer
+// with a write error, when there is nothing to write to or the size
+// overflows.
+std::size_t AppendBytes(const void* data, std::size_t size, std::size_t count, void* text) {
+    if (data == nullptr || text == nullptr) {
+        return 0;
+    }
+    if (count != 0 && size > std::numeric_limits<std::size_t>::max() / count) {
+        return 0;
+    }
+    const std::size_t total = size * count;
+    static_cast<std::string*>(text)->append(static_cast<const char*>(data), total);
+    return total;
+}
+
+// A reply announcing more than this is not trusted with memory up front: its
+// body grows as it comes.
+constexpr curl_off_t kLargestReservation = 64 * 1024 * 1024;
+
+// The body's sink: the caller's string, sized once from the length the reply
+// announces before its first bytes go in. Grown by doubling instead, a large
+// reply was copied about once more on its way in, through fresh memory.
+struct BodySink {
+    CURL* curl;
+    std::string* body;
+
+    static std::size_t Write(const void* data, std::size_t size, std::size_t count,
+                             void* userData) {
+        auto* sink = static_cast<BodySink*>(userData);
+        if (sink->body->empty()) {
+            curl_off_t announced = -1;
+            if (curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+                    CURLE_OK &&
+                announced > 0 && announced <= kLargestReservation) {
+                // Only a hint: without the memory, the bytes still go in one by one.
+                try {
+                    sink->body->reserve(static_cast<std::size_t>(announced));
+                } catch (const std::bad_alloc&) {
+                }
+            }
+        }
+        return AppendBytes(data, size, count, sink->body);
+    }
+};
 
 } // namespace
 
@@ -157,6 +203,11 @@ bool HttpReqZEQ::DoRequest(std::string& response, std::map<std::string, std::str
     std::string responseHeaders;
     headerList.reset(
         BuildRequestHeader(nullptr, responseHeaders, handle, response, std::move(extraHeaders)));
+    // BuildRequestHeader's body sink, swapped for one that also sizes
+    // response from the announced length; the same bytes go in.
+    BodySink body{handle, &response};
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &BodySink::Write);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
 
     const long connectTimeout =
         IsFarDataService() ? static_cast<long>(reqAttempts) * connectTimeoutMs : connectTimeoutMs;
@@ -168,13 +219,7 @@ bool HttpReqZEQ::DoRequest(std::string& response, std::map<std::string, std::str
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stall));
     }
 
-    const std::string caFile = CaFilePath();
-    curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, g_cipherList.c_str());
-    curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, "PEM");
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+    curlhandles::SetTlsOptions(handle, CaFilePath(), 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &SslCtxTrampoline);
 
     curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BEARER));
@@ -227,15 +272,7 @@ curl_slist* HttpReqZEQ::BuildRequestHeader(curl_slist* list, std::string& respon
 
 std::size_t HttpReqZEQ::ResponseStream(const void* data, std::size_t size, std::size_t count,
                                        void* userData) {
-    if (data == nullptr || userData == nullptr) {
-        return 0;
-    }
-    if (count != 0 && size > std::numeric_limits<std::size_t>::max() / count) {
-        return 0;
-    }
-    const std::size_t total = size * count;
-    static_cast<std::string*>(userData)->append(static_cast<const char*>(data), total);
-    return total;
+    return AppendBytes(data, size, count, userData);
 }
 
 bool HttpReqZEQ::SendHttpReq(CURL* curl, std::string& response) {

@@ -54,8 +54,9 @@ struct Emulator::Impl {
         transferRoutes.Register(router);
         taskRoutes.Register(router);
         deviceRoutes.Register(router);
-        tasks.Revive(
-            [this](const Json::Value& recipe) { return FileTasks(ServicesOf()).Planner(recipe); });
+        const FileTasks fileTasks(ServicesOf());
+        tasks.Revive([&](const Json::Value& recipe) { return fileTasks.Planner(recipe); },
+                     [&](const Json::Value& intent) { return fileTasks.Happened(intent); });
     }
 
     void Serve() {

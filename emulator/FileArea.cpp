@@ -1,6 +1,7 @@
 #include "emulator/FileArea.h"
 
 #include "emulator/ApiError.h"
+#include "emulator/CrashPoint.h"
 #include "emulator/ErrorCodes.h"
 #include "emulator/Sha256.h"
 #include "emulator/VirtualPath.h"
@@ -194,6 +195,22 @@ void FileArea::Recover() {
             safefs::RemoveTree(m_binFolder.Get(), name);
         }
     }
+    // Metadata of an entry that is not there: the side of a rename the entry
+    // did not end up on, or a deletion whose save never came.
+    for (auto it = m_nodes.begin(); it != m_nodes.end();) {
+        const auto colon = it->first.find(':');
+        Location at;
+        at.area = it->first.substr(0, colon);
+        at.inner = it->first.substr(colon + 1);
+        at.shown = at.inner;
+        at.parts = VirtualPath::Components(at.inner);
+        if (colon != std::string::npos && Present(at)) {
+            ++it;
+        } else {
+            it = m_nodes.erase(it);
+            m_dirty = true;
+        }
+    }
     SaveLocked();
 }
 
@@ -271,6 +288,22 @@ FileArea::Location FileArea::Existing(const std::string& category, const std::st
         throw NoSuchFile(at.shown);
     }
     return at;
+}
+
+FileArea::Location FileArea::Child(const Location& folder, const std::string& name) {
+    auto at = folder;
+    at.parts.push_back(name);
+    at.inner = VirtualPath::Join(at.inner, name);
+    at.shown = VirtualPath::Join(at.shown, name);
+    return at;
+}
+
+bool FileArea::Present(const Location& at) const {
+    try {
+        return Probe(at).exists;
+    } catch (const ApiError&) {
+        return false;
+    }
 }
 
 FileArea::Node& FileArea::NodeFor(const Location& at) {
@@ -432,12 +465,13 @@ std::int64_t FileArea::Rename(const std::string& category, const std::string& ol
     }
     const auto fromParent = Parent(from);
     const auto toParent = Parent(to);
-    if (!PublishAt(fromParent.Get(), from.parts.back(), toParent.Get(), to.parts.back())) {
+    if (!PlaceAt(fromParent.Get(), from.parts.back(), toParent.Get(), to, NodesUnder(Key(from)),
+                 "rename")) {
         throw errno == EEXIST ? ApiError::Device(code::kExists, "already exists: " + to.shown)
                               : IoError("cannot rename " + from.shown);
     }
     safefs::Sync(fromParent.Get());
-    MoveNodes(Key(from), Key(to));
+    TakeNodes(Key(from));
     SaveLocked();
     return id;
 }
@@ -624,6 +658,15 @@ void FileArea::RequireDeletable(const std::string& category, const std::string& 
     }
 }
 
+bool FileArea::Holds(const std::string& category, const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    try {
+        return Present(Resolve(category, path));
+    } catch (const ApiError&) {
+        return false; // an unknown category holds nothing
+    }
+}
+
 void FileArea::Recycle(const std::string& category, const std::string& path) {
     std::lock_guard lock(m_mutex);
     const auto at = Existing(category, path);
@@ -653,6 +696,7 @@ void FileArea::Recycle(const std::string& category, const std::string& path) {
     // The entry is saved before the move: a crash between the two leaves an
     // entry whose content is still at its origin, which the recovery undoes.
     SaveLocked();
+    crashpoint::Reach("recycle:before");
     if (!PublishAt(parent.Get(), at.parts.back(), m_binFolder.Get(), std::to_string(rid))) {
         const auto error = errno;
         GiveNodes(Key(at), m_bin[rid].nodes);
@@ -661,6 +705,7 @@ void FileArea::Recycle(const std::string& category, const std::string& path) {
         SaveLocked();
         throw IoError("cannot recycle " + at.shown, error);
     }
+    crashpoint::Reach("recycle:after");
     safefs::Sync(parent.Get());
 }
 
@@ -674,9 +719,11 @@ void FileArea::RemoveForever(const std::string& category, const std::string& pat
     // it in the staging folder, which the next start clears.
     const auto parent = Parent(at);
     const auto doomed = "gone-" + std::to_string(m_nextStage++) + "-" + std::to_string(::getpid());
+    crashpoint::Reach("delete:before");
     if (!PublishAt(parent.Get(), at.parts.back(), m_staging.Get(), doomed)) {
         throw IoError("cannot delete " + at.shown);
     }
+    crashpoint::Reach("delete:after");
     safefs::Sync(parent.Get());
     TakeNodes(Key(at));
     m_dirty = true;
@@ -752,6 +799,7 @@ std::string FileArea::Restore(std::int64_t rid) {
     stored.restoringTo = target.inner;
     m_dirty = true;
     SaveLocked();
+    crashpoint::Reach("restore:before");
     if (!PublishAt(m_binFolder.Get(), std::to_string(rid), folder.Get(), name)) {
         const auto error = errno;
         stored.restoringTo.clear();
@@ -759,6 +807,7 @@ std::string FileArea::Restore(std::int64_t rid) {
         SaveLocked();
         throw IoError("cannot restore " + stored.entry.origin, error);
     }
+    crashpoint::Reach("restore:after");
     safefs::Sync(m_binFolder.Get());
     GiveNodes(Key(target), stored.nodes);
     m_bin.erase(found);
@@ -775,9 +824,11 @@ void FileArea::Purge(std::int64_t rid) {
     }
     // The entry goes first: content left by a crash is named by no entry,
     // and the recovery removes it.
+    crashpoint::Reach("purge:before");
     m_bin.erase(found);
     m_dirty = true;
     SaveLocked();
+    crashpoint::Reach("purge:after");
     if (!safefs::RemoveTree(m_binFolder.Get(), std::to_string(rid))) {
         throw IoError("cannot remove recycle bin entry " + std::to_string(rid));
     }
@@ -787,6 +838,11 @@ std::string FileArea::BinOrigin(std::int64_t rid) {
     std::lock_guard lock(m_mutex);
     const auto found = m_bin.find(rid);
     return found == m_bin.end() ? std::string() : found->second.entry.origin;
+}
+
+bool FileArea::InBin(std::int64_t rid) {
+    std::lock_guard lock(m_mutex);
+    return m_bin.count(rid) != 0;
 }
 
 std::vector<FileArea::CopyStep> FileArea::PlanCopy(const std::string& srcCategory,
@@ -830,7 +886,7 @@ std::vector<FileArea::CopyStep> FileArea::PlanCopy(const std::string& srcCategor
     return steps;
 }
 
-void FileArea::RunCopyStep(const CopyStep& step) {
+void FileArea::RunCopyStep(const CopyStep& step, const Placing& placing) {
     std::lock_guard lock(m_mutex);
     if (step.first && ::mkdirat(m_staging.Get(), step.stage.c_str(), 0755) != 0 &&
         errno != EEXIST) {
@@ -866,37 +922,35 @@ void FileArea::RunCopyStep(const CopyStep& step) {
     if (!step.last) {
         return;
     }
-    // Everything is staged: one rename puts the whole copy in place.
+    // Everything is staged: one rename puts the whole copy in place, with the
+    // attributes of what it copies and ids of its own.
     const auto dst = Existing(step.dstCategory, step.dstFolder);
     const auto dstFd = Folder(dst);
     const auto stageFd = safefs::OpenFolder(m_staging.Get(), {step.stage}, 1);
     const auto topName = VirtualPath::Components("/" + step.staged).front();
-    std::string name;
-    do {
-        name = FreeName(dstFd.Get(),
-                        VirtualPath::Name(step.topSource == "/" ? "/root" : step.topSource));
-    } while (!PublishAt(stageFd.Get(), topName, dstFd.Get(), name) && errno == EEXIST);
-    ::unlinkat(m_staging.Get(), step.stage.c_str(), AT_REMOVEDIR);
-    const auto top = Resolve(step.dstCategory, VirtualPath::Join(dst.shown, name));
-    const auto source = Resolve(step.srcCategory, step.topSource);
-    const auto copyAttr = [&](const Location& to, const std::string& relative) {
-        const auto from = m_nodes.find(Key(source) + relative);
-        NodeFor(to).attr = from == m_nodes.end() ? 1 : from->second.attr;
+    const auto sourceKey = Key(Resolve(step.srcCategory, step.topSource));
+    std::map<std::string, Node> nodes;
+    const auto copyOf = [&](const std::string& relative) {
+        const auto from = m_nodes.find(sourceKey + relative);
+        auto& node = nodes[relative];
+        node.id = m_nextId++;
+        node.attr = from == m_nodes.end() ? 1 : from->second.attr;
     };
-    copyAttr(top, "");
-    if (Probe(top).isDir) {
-        safefs::Walk(Folder(top).Get(), [&](int, const std::string&, const std::string& relative,
-                                            const safefs::Info&) {
-            copyAttr(Resolve(step.dstCategory, VirtualPath::Join(top.shown, relative)),
-                     "/" + relative);
-        });
+    copyOf("");
+    const UniqueFd top(::openat(stageFd.Get(), topName.c_str(), kDirFlags));
+    if (top.Valid()) {
+        safefs::Walk(top.Get(), [&](int, const std::string&, const std::string& relative,
+                                    const safefs::Info&) { copyOf("/" + relative); });
     }
-    m_dirty = true;
-    SaveLocked();
+    Place(stageFd.Get(), topName, dst, dstFd.Get(),
+          VirtualPath::Name(step.topSource == "/" ? "/root" : step.topSource), nodes, placing,
+          "copy");
+    ::unlinkat(m_staging.Get(), step.stage.c_str(), AT_REMOVEDIR);
 }
 
 std::string FileArea::Move(const std::string& srcCategory, const std::string& srcPath,
-                           const std::string& dstCategory, const std::string& dstFolder) {
+                           const std::string& dstCategory, const std::string& dstFolder,
+                           const Placing& placing) {
     std::lock_guard lock(m_mutex);
     const auto src = Existing(srcCategory, srcPath);
     const auto dstDir = Existing(dstCategory, dstFolder);
@@ -909,19 +963,13 @@ std::string FileArea::Move(const std::string& srcCategory, const std::string& sr
     if (src.area == dstDir.area && VirtualPath::Parent(src.inner) == dstDir.inner) {
         return src.shown; // already there
     }
+    // One file system holds the whole data folder, so this is one rename.
     const auto from = Parent(src);
     const auto to = Folder(dstDir);
-    std::string name;
-    do {
-        name = FreeName(to.Get(), src.parts.back());
-    } while (!PublishAt(from.Get(), src.parts.back(), to.Get(), name) && errno == EEXIST);
-    if (errno != 0 && !safefs::InfoAt(to.Get(), name).exists) {
-        // One file system holds the whole data folder; anything else is an error.
-        throw IoError("cannot move " + src.shown);
-    }
+    const auto dst = Place(from.Get(), src.parts.back(), dstDir, to.Get(), src.parts.back(),
+                           NodesUnder(Key(src)), placing, "move");
     safefs::Sync(from.Get());
-    const auto dst = Resolve(dstCategory, VirtualPath::Join(dstDir.shown, name));
-    MoveNodes(Key(src), Key(dst));
+    TakeNodes(Key(src));
     SaveLocked();
     return dst.shown;
 }
@@ -947,14 +995,15 @@ std::string FileArea::Import(const fs::path& source, const std::string& name,
         safefs::RemoveTree(m_staging.Get(), staged);
         throw IoError("cannot copy to " + dstDir.shown);
     }
-    std::string final;
-    do {
-        final = FreeName(to.Get(), clean.substr(1));
-    } while (!PublishAt(m_staging.Get(), staged, to.Get(), final) && errno == EEXIST);
-    const auto dst = Resolve(dstCategory, VirtualPath::Join(dstDir.shown, final));
-    NodeFor(dst);
-    SaveLocked();
-    return dst.shown;
+    try {
+        // A new file: a new id, the default attributes.
+        return Place(m_staging.Get(), staged, dstDir, to.Get(), clean.substr(1),
+                     {{"", {m_nextId++}}}, {}, "import")
+            .shown;
+    } catch (...) {
+        safefs::RemoveTree(m_staging.Get(), staged);
+        throw;
+    }
 }
 
 UniqueFd FileArea::OpenFile(const std::string& category, const std::string& path) {
@@ -1050,8 +1099,29 @@ std::int64_t FileArea::WriteContent(const std::string& category, const std::stri
     return offset + static_cast<std::int64_t>(received);
 }
 
-void FileArea::MoveNodes(const std::string& fromKey, const std::string& toKey) {
-    GiveNodes(toKey, TakeNodes(fromKey));
+std::map<std::string, FileArea::Node> FileArea::NodesUnder(const std::string& key) const {
+    std::map<std::string, Node> under;
+    for (auto it = m_nodes.lower_bound(key); it != m_nodes.end(); ++it) {
+        const auto& name = it->first;
+        if (name.compare(0, key.size(), key) != 0) {
+            break;
+        }
+        const auto rest = name.substr(key.size());
+        // A sibling that shares the prefix, such as "/a" and "/ab", is not under it.
+        if (rest.empty() || rest.front() == '/') {
+            under.emplace(rest, it->second);
+        }
+    }
+    return under;
+}
+
+std::map<std::string, FileArea::Node> FileArea::TakeNodes(const std::string& key) {
+    auto taken = NodesUnder(key);
+    for (const auto& [relative, node] : taken) {
+        m_nodes.erase(key + relative);
+    }
+    m_dirty = true;
+    return taken;
 }
 
 void FileArea::GiveNodes(const std::string& key, const std::map<std::string, Node>& nodes) {
@@ -1061,22 +1131,39 @@ void FileArea::GiveNodes(const std::string& key, const std::map<std::string, Nod
     m_dirty = true;
 }
 
-std::map<std::string, FileArea::Node> FileArea::TakeNodes(const std::string& key) {
-    std::map<std::string, Node> taken;
-    for (auto it = m_nodes.lower_bound(key); it != m_nodes.end();) {
-        const auto& name = it->first;
-        if (name.compare(0, key.size(), key) != 0) {
-            break;
-        }
-        const auto rest = name.substr(key.size());
-        if (!rest.empty() && rest.front() != '/') {
-            ++it; // a sibling that shares the prefix, such as "/a" and "/ab"
-            continue;
-        }
-        taken.emplace(rest, it->second);
-        it = m_nodes.erase(it);
+bool FileArea::PlaceAt(int from, const std::string& name, int to, const Location& at,
+                       const std::map<std::string, Node>& nodes, const std::string& kind) {
+    GiveNodes(Key(at), nodes);
+    SaveLocked();
+    crashpoint::Reach(kind + ":before");
+    if (!PublishAt(from, name, to, at.parts.back())) {
+        const auto error = errno;
+        // The name was free, so whatever took it meanwhile has no metadata yet.
+        TakeNodes(Key(at));
+        SaveLocked();
+        errno = error;
+        return false;
     }
-    return taken;
+    crashpoint::Reach(kind + ":after");
+    return true;
+}
+
+FileArea::Location FileArea::Place(int from, const std::string& name, const Location& folder,
+                                   int to, const std::string& wanted,
+                                   const std::map<std::string, Node>& nodes, const Placing& placing,
+                                   const std::string& kind) {
+    for (;;) {
+        const auto at = Child(folder, FreeName(to, wanted));
+        if (placing) {
+            placing(at.shown);
+        }
+        if (PlaceAt(from, name, to, at, nodes, kind)) {
+            return at;
+        }
+        if (errno != EEXIST) {
+            throw IoError("cannot put " + at.shown + " in place");
+        }
+    }
 }
 
 std::string FileArea::MimeOf(const std::string& name) {

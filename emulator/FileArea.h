@@ -126,10 +126,15 @@ public:
         std::int64_t dual = 0;
     };
 
+    // Hears, under the lock and before the rename is tried, the path an
+    // entry is about to take (a copy or a move); it may throw to stop it.
+    using Placing = std::function<void(const std::string& path)>;
+
     // Opens the areas and runs the start-up recovery: clears the staging
     // folder (unfinished uploads and copies), settles recycle-bin entries
     // whose move never happened or was finished, drops bin folders no entry
-    // names (a purge cut short).
+    // names (a purge cut short) and the metadata of entries that are gone (a
+    // rename, or a deletion, cut short).
     explicit FileArea(const std::filesystem::path& dataDir);
 
     bool IsEmpty() const;
@@ -153,6 +158,8 @@ public:
     void RequireExisting(const std::string& category, const std::string& path);
     // The same, and not a root: a root holds everything, so it is never deleted.
     void RequireDeletable(const std::string& category, const std::string& path);
+    // Whether a file or folder is at path; never throws.
+    bool Holds(const std::string& category, const std::string& path);
 
     // Deletion, one entry per call (a task step each).
     void Recycle(const std::string& category, const std::string& path);
@@ -166,16 +173,18 @@ public:
     void Purge(std::int64_t rid);
     // Path an entry had, for error reports; "" when unknown.
     std::string BinOrigin(std::int64_t rid);
+    bool InBin(std::int64_t rid);
 
     // Copy and move. A copy's name is picked when its last step puts it in
     // place, so it never overwrites, and copies side by side never share one.
     std::vector<CopyStep> PlanCopy(const std::string& srcCategory, const std::string& srcPath,
                                    const std::string& dstCategory, const std::string& dstFolder);
-    void RunCopyStep(const CopyStep& step);
+    void RunCopyStep(const CopyStep& step, const Placing& placing);
     // Moves one entry into dstFolder, keeping ids and attributes; returns the
     // new path.
     std::string Move(const std::string& srcCategory, const std::string& srcPath,
-                     const std::string& dstCategory, const std::string& dstFolder);
+                     const std::string& dstCategory, const std::string& dstFolder,
+                     const Placing& placing);
     // Copies a file from outside the tree (a gallery item) into dstFolder.
     std::string Import(const std::filesystem::path& source, const std::string& name,
                        const std::string& dstCategory, const std::string& dstFolder);
@@ -219,6 +228,7 @@ private:
 
     Location Resolve(const std::string& category, const std::string& path) const;
     Location Existing(const std::string& category, const std::string& path) const;
+    static Location Child(const Location& folder, const std::string& name);
     int RootOf(const std::string& area) const;
     // The folder at, and the folder holding at; throw ApiError when a link
     // or a missing folder is in the way.
@@ -226,16 +236,32 @@ private:
     UniqueFd Parent(const Location& at) const;
     // What at is; never follows a link, and refuses one.
     safefs::Info Probe(const Location& at) const;
+    // Whether a file or folder is at; a link, or a link on the way, is not one.
+    bool Present(const Location& at) const;
     std::string Key(const Location& at) const { return at.area + ":" + at.inner; }
     Node& NodeFor(const Location& at);
     Entry MakeEntry(const Location& at, const safefs::Info& info, int parent);
     std::string FreeName(int folder, const std::string& name) const;
     // A staging file for a new version; removed again unless renamed away.
     UniqueFd NewStagingFile(std::string& name);
-    // Moves the metadata of a subtree from one key prefix to another.
-    void MoveNodes(const std::string& fromKey, const std::string& toKey);
+    // The metadata of a subtree, by key relative to its top ("" for the top).
+    std::map<std::string, Node> NodesUnder(const std::string& key) const;
     std::map<std::string, Node> TakeNodes(const std::string& key);
     void GiveNodes(const std::string& key, const std::map<std::string, Node>& nodes);
+    // Renames name in folder from to at (whose folder is to), never replacing
+    // anything. The nodes are saved for at before the rename, and the caller
+    // drops the old place's after it: whichever side holds the entry after a
+    // crash has its metadata, and the recovery drops what the other side
+    // kept. False (errno set, nodes taken back) when the rename failed. kind
+    // names the crash points around the rename.
+    bool PlaceAt(int from, const std::string& name, int to, const Location& at,
+                 const std::map<std::string, Node>& nodes, const std::string& kind);
+    // PlaceAt under the first free name made from wanted in folder (open as
+    // to); placing hears each path before it is tried. Throws when the rename
+    // fails for another reason than a taken name. Returns where it went.
+    Location Place(int from, const std::string& name, const Location& folder, int to,
+                   const std::string& wanted, const std::map<std::string, Node>& nodes,
+                   const Placing& placing, const std::string& kind);
     void Recover();
     void SaveLocked();
     void Load();

@@ -24,6 +24,26 @@ bool IsRestore(const std::string& action) {
     return action == "restore" || action == "recover";
 }
 
+// What a step notes before its change (see FileTasks::Happened): the entry
+// at path is there once the change happened, or gone, or a bin entry is gone.
+Json::Value Lands(const std::string& category, const std::string& path, bool present = true) {
+    Json::Value intent;
+    intent["category"] = category;
+    intent["path"] = path;
+    intent["present"] = present;
+    return intent;
+}
+
+Json::Value LeavesBin(std::int64_t rid) {
+    Json::Value intent;
+    intent["rid"] = static_cast<Json::Int64>(rid);
+    return intent;
+}
+
+FileArea::Placing NoteLanding(const TaskStep::Note& note, const std::string& category) {
+    return [&note, category](const std::string& landing) { note(Lands(category, landing)); };
+}
+
 } // namespace
 
 std::int64_t FileTasks::Delete(const std::string& category, const std::vector<std::string>& paths,
@@ -136,19 +156,27 @@ TaskPlan::Planner FileTasks::Planner(const Json::Value& recipe) const {
     for (const auto& path : recipe["paths"]) {
         paths.push_back(path.asString());
     }
+    // A step's change is its path's place in the recipe, or its bin entry.
     if (kind == "delete" || kind == "recycle") {
         const auto category = recipe["category"].asString();
         const bool forever = kind == "delete";
-        return [&files, category, paths, forever] {
+        return [&files, category, paths, forever](const std::set<std::string>& done) {
             std::vector<TaskStep> steps;
-            for (const auto& path : paths) {
-                steps.push_back({path, "", [&files, category, path, forever] {
-                                     if (forever) {
-                                         files.RemoveForever(category, path);
-                                     } else {
-                                         files.Recycle(category, path);
-                                     }
-                                 }});
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                const auto key = std::to_string(i);
+                if (done.count(key) != 0) {
+                    continue;
+                }
+                const auto& path = paths[i];
+                const auto run = [&files, category, path, forever](const TaskStep::Note& note) {
+                    note(Lands(category, path, false));
+                    if (forever) {
+                        files.RemoveForever(category, path);
+                    } else {
+                        files.Recycle(category, path);
+                    }
+                };
+                steps.push_back({path, "", run, key});
             }
             return steps;
         };
@@ -161,18 +189,23 @@ TaskPlan::Planner FileTasks::Planner(const Json::Value& recipe) const {
         for (const auto& id : recipe["ids"]) {
             ids.push_back(id.asInt64());
         }
-        return [&files, ids, everything, category, restore] {
+        return [&files, ids, everything, category, restore](const std::set<std::string>& done) {
             std::vector<TaskStep> steps;
             for (const auto rid : everything ? files.BinIds(category) : ids) {
+                const auto key = std::to_string(rid);
+                if (done.count(key) != 0) {
+                    continue;
+                }
                 const auto origin = files.BinOrigin(rid);
-                steps.push_back({origin.empty() ? "entry " + std::to_string(rid) : origin,
-                                 std::to_string(rid), [&files, rid, restore] {
-                                     if (restore) {
-                                         files.Restore(rid);
-                                     } else {
-                                         files.Purge(rid);
-                                     }
-                                 }});
+                const auto run = [&files, rid, restore](const TaskStep::Note& note) {
+                    note(LeavesBin(rid));
+                    if (restore) {
+                        files.Restore(rid);
+                    } else {
+                        files.Purge(rid);
+                    }
+                };
+                steps.push_back({origin.empty() ? "entry " + key : origin, key, run, key});
             }
             return steps;
         };
@@ -181,29 +214,45 @@ TaskPlan::Planner FileTasks::Planner(const Json::Value& recipe) const {
         const auto sCategory = recipe["sCategory"].asString();
         const auto dCategory = recipe["dCategory"].asString();
         const auto dPath = recipe["dPath"].asString();
-        if (kind == "move") {
-            return [&files, paths, sCategory, dCategory, dPath] {
+        const bool move = kind == "move";
+        return
+            [&files, paths, sCategory, dCategory, dPath, move](const std::set<std::string>& done) {
                 std::vector<TaskStep> steps;
-                for (const auto& source : paths) {
-                    steps.push_back({source, "", [&files, source, sCategory, dCategory, dPath] {
-                                         files.Move(sCategory, source, dCategory, dPath);
-                                     }});
+                for (std::size_t i = 0; i < paths.size(); ++i) {
+                    const auto key = std::to_string(i);
+                    if (done.count(key) != 0) {
+                        continue;
+                    }
+                    const auto& source = paths[i];
+                    if (move) {
+                        const auto run = [&files, source, sCategory, dCategory,
+                                          dPath](const TaskStep::Note& note) {
+                            files.Move(sCategory, source, dCategory, dPath,
+                                       NoteLanding(note, dCategory));
+                        };
+                        steps.push_back({source, "", run, key});
+                        continue;
+                    }
+                    // Only the last step of a copy shows; the others fill its staging.
+                    for (const auto& step : files.PlanCopy(sCategory, source, dCategory, dPath)) {
+                        const auto run = [&files, step, dCategory](const TaskStep::Note& note) {
+                            files.RunCopyStep(step, NoteLanding(note, dCategory));
+                        };
+                        steps.push_back({step.srcPath, "", run, step.last ? key : ""});
+                    }
                 }
                 return steps;
             };
-        }
-        return [&files, paths, sCategory, dCategory, dPath] {
-            std::vector<TaskStep> steps;
-            for (const auto& source : paths) {
-                for (const auto& step : files.PlanCopy(sCategory, source, dCategory, dPath)) {
-                    steps.push_back(
-                        {step.srcPath, "", [&files, step] { files.RunCopyStep(step); }});
-                }
-            }
-            return steps;
-        };
     }
     return {};
+}
+
+bool FileTasks::Happened(const Json::Value& intent) const {
+    if (intent.isMember("rid")) {
+        return !m_s.files.InBin(intent["rid"].asInt64());
+    }
+    return m_s.files.Holds(intent["category"].asString(), intent["path"].asString()) ==
+           intent["present"].asBool();
 }
 
 } // namespace zeqemu

@@ -43,6 +43,8 @@ public:
     // The planner a recipe describes (also for a task saved before a restart);
     // empty for a recipe of no file task.
     TaskPlan::Planner Planner(const Json::Value& recipe) const;
+    // Whether the change a step noted (TaskStep::Note) reached the disk.
+    bool Happened(const Json::Value& intent) const;
 
 private:
     std::int64_t Paths(int taskType, const std::string& category,

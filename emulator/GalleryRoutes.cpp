@@ -297,18 +297,24 @@ ApiReply GalleryRoutes::MembersAsync(const ApiRequest& q, const char* listKey, i
     plan.transId = Q::Text(b, "transId", "");
     plan.subTaskId = Q::Int(b, "subTaskId", 0);
     auto& gallery = m_s.gallery;
-    plan.planner = [&gallery, ids, albumId, addTime] {
+    // A retry leaves out the files that were done.
+    plan.planner = [&gallery, ids, albumId, addTime](const std::set<std::string>& done) {
         std::vector<TaskStep> steps;
         for (const auto id : ids) {
-            steps.push_back({"file " + std::to_string(id), std::to_string(id),
-                             [&gallery, albumId, id, addTime] {
+            const auto key = std::to_string(id);
+            if (done.count(key) != 0) {
+                continue;
+            }
+            steps.push_back({"file " + key, key,
+                             [&gallery, albumId, id, addTime](const TaskStep::Note&) {
                                  if (!gallery.HasLiveItem(id)) {
                                      throw ApiError::Device(code::kNoSuchGalleryFile,
                                                             "no gallery file " +
                                                                 std::to_string(id));
                                  }
                                  gallery.AddMember(albumId, id, addTime);
-                             }});
+                             },
+                             key});
         }
         return steps;
     };
@@ -427,17 +433,23 @@ ApiReply GalleryRoutes::BinActionAsync(const ApiRequest& q, FileAction action, i
     plan.subTaskId = Q::Int(b, "subTaskId");
     auto& gallery = m_s.gallery;
     const std::string verb = what;
-    plan.planner = [&gallery, ids, everything, action, deviceId, verb] {
+    plan.planner = [&gallery, ids, everything, action, deviceId,
+                    verb](const std::set<std::string>& done) {
         std::vector<TaskStep> steps;
         for (const auto id : everything ? gallery.BinIds() : ids) {
-            steps.push_back({"file " + std::to_string(id), std::to_string(id),
-                             [&gallery, id, action, deviceId, verb] {
+            const auto key = std::to_string(id);
+            if (done.count(key) != 0) {
+                continue;
+            }
+            steps.push_back({"file " + key, key,
+                             [&gallery, id, action, deviceId, verb](const TaskStep::Note&) {
                                  if (!(gallery.*action)(id, deviceId)) {
                                      throw ApiError::Device(code::kNoSuchGalleryFile,
                                                             "cannot " + verb + " file " +
                                                                 std::to_string(id));
                                  }
-                             }});
+                             },
+                             key});
         }
         return steps;
     };

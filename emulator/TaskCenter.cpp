@@ -87,14 +87,41 @@ void TaskCenter::Stop() {
     }
 }
 
-void TaskCenter::Revive(const std::function<TaskPlan::Planner(const Json::Value&)>& make) {
-    std::lock_guard lock(m_mutex);
-    for (auto& [id, task] : m_tasks) {
-        if (!task->retryable && !task->plan.recipe.isNull()) {
-            task->plan.planner = make(task->plan.recipe);
-            task->retryable = static_cast<bool>(task->plan.planner);
+void TaskCenter::Revive(const std::function<TaskPlan::Planner(const Json::Value&)>& make,
+                        const std::function<bool(const Json::Value&)>& happened) {
+    struct Loaded {
+        std::shared_ptr<Task> task;
+        Json::Value recipe;
+        Json::Value intent;
+        TaskPlan::Planner planner{};
+        bool landed = false;
+    };
+    std::vector<Loaded> loaded;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [id, task] : m_tasks) {
+            if (!task->retryable && !task->plan.recipe.isNull()) {
+                loaded.push_back({task, task->plan.recipe,
+                                  task->pendingKey.empty() ? Json::Value() : task->pendingIntent});
+            }
         }
     }
+    for (auto& one : loaded) {
+        one.planner = make(one.recipe);
+        one.landed = !one.intent.isNull() && happened(one.intent);
+    }
+    std::lock_guard lock(m_mutex);
+    for (auto& one : loaded) {
+        auto& task = *one.task;
+        task.plan.planner = std::move(one.planner);
+        task.retryable = static_cast<bool>(task.plan.planner);
+        if (one.landed) {
+            task.done.insert(task.pendingKey);
+        }
+        task.pendingKey.clear();
+        task.pendingIntent = Json::Value();
+    }
+    SaveLocked();
 }
 
 int TaskCenter::StatusNumber(State state) {
@@ -158,11 +185,12 @@ void TaskCenter::RunTask(std::unique_lock<std::mutex>& lock, const std::shared_p
     m_changed.notify_all();
 
     const auto planner = task->plan.planner;
+    const auto done = task->done;
     std::vector<TaskStep> steps;
     lock.unlock();
     std::optional<ApiError> planError;
     try {
-        steps = planner();
+        steps = planner(done);
     } catch (const ApiError& e) {
         planError = e;
     } catch (const std::exception& e) {
@@ -191,21 +219,34 @@ void TaskCenter::RunTask(std::unique_lock<std::mutex>& lock, const std::shared_p
             return;
         }
         lock.unlock();
+        const auto note = [this, &task, &step](const Json::Value& intent) {
+            std::lock_guard noting(m_mutex);
+            task->pendingKey = step.completes;
+            task->pendingIntent = intent;
+            SaveLocked();
+        };
         std::optional<ApiError> failure;
         try {
-            step.run();
+            step.run(note);
         } catch (const ApiError& e) {
             failure = e;
         } catch (const std::exception& e) {
             failure = ApiError::Device(code::kTaskStepFailed, e.what());
         }
         lock.lock();
+        task->pendingKey.clear();
+        task->pendingIntent = Json::Value();
         if (failure) {
             task->errorStepErr = failure->Code();
             task->errorStepName = step.name;
             task->errorStepId = step.id;
             Finish(*task, State::Failed, code::kTaskStepFailed);
             return;
+        }
+        if (!step.completes.empty()) {
+            // Saved with the next save; a crash before it leaves the note,
+            // which the next start settles to the same.
+            task->done.insert(step.completes);
         }
         ++snap.finishedNum;
         // 100 is kept for "finished", which comes with the state change.
@@ -395,6 +436,14 @@ void TaskCenter::SaveLocked() {
         auto record = RecordLocked(*task);
         record["family"] = static_cast<int>(task->snap.family);
         record["recipe"] = task->plan.recipe;
+        auto& done = record["done"] = Json::Value(Json::arrayValue);
+        for (const auto& key : task->done) {
+            done.append(key);
+        }
+        if (!task->pendingKey.empty()) {
+            record["pending"]["key"] = task->pendingKey;
+            record["pending"]["intent"] = task->pendingIntent;
+        }
         list.append(record);
     }
     m_state.Save(doc);
@@ -427,6 +476,11 @@ void TaskCenter::Load() {
         task->plan.objectType = v["objectType"].asInt();
         task->plan.recipe = v["recipe"];
         task->retryable = false;
+        for (const auto& key : v["done"]) {
+            task->done.insert(key.asString());
+        }
+        task->pendingKey = v["pending"]["key"].asString();
+        task->pendingIntent = v["pending"]["intent"];
         const auto& detail = v["errorInfo"]["detail"];
         if (detail.isArray() && !detail.empty()) {
             task->errorStepErr = detail[0]["err"].asInt64();

@@ -23,10 +23,18 @@ enum class TaskFamily { Gallery = 0, Transfer = 1, FileService = 2 };
 
 // One unit of work of a task; run throws (ApiError or any std::exception) to
 // fail the task. name and id go into the failure report.
+//
+// A step that finishes a change a retry must not make again names it in
+// completes: the task records it, and a retry plans without it. Just before
+// that change reaches the disk, run hands note what tells afterwards whether
+// it did; note returns once that is saved with the task, and the next start
+// settles a step a crash cut short by asking exactly that.
 struct TaskStep {
+    using Note = std::function<void(const Json::Value& intent)>;
     std::string name;
     std::string id;
-    std::function<void()> run;
+    std::function<void(const Note& note)> run;
+    std::string completes{};
 };
 
 struct TaskPlan {
@@ -38,8 +46,10 @@ struct TaskPlan {
     std::string transId;
     std::int64_t subTaskId = 0;
     // Called on a worker when the task starts (and again on retry), so the
-    // steps see the data as it is then, not as it was when it was queued.
-    using Planner = std::function<std::vector<TaskStep>()>;
+    // steps see the data as it is then, not as it was when it was queued;
+    // done names the changes already made (TaskStep::completes), which it
+    // leaves out.
+    using Planner = std::function<std::vector<TaskStep>(const std::set<std::string>& done)>;
     Planner planner;
     // What the planner is made from, saved with the record, so a task cut
     // short by a restart can be retried (null: not retryable after one).
@@ -85,8 +95,12 @@ public:
     // Stops the workers after their current step; idempotent.
     void Stop();
     // Gives the tasks loaded from disk their planners back from their
-    // recipes; a task whose recipe gives none stays not retryable.
-    void Revive(const std::function<TaskPlan::Planner(const Json::Value& recipe)>& make);
+    // recipes (a task whose recipe gives none stays not retryable), and
+    // settles the change each had under way when the previous process died:
+    // happened tells from a step's note whether it reached the disk. Runs
+    // before the device serves anyone, so nothing has changed since.
+    void Revive(const std::function<TaskPlan::Planner(const Json::Value& recipe)>& make,
+                const std::function<bool(const Json::Value& intent)>& happened);
 
     std::int64_t Submit(TaskPlan plan);
     Json::Value List(const Filter& filter) const;
@@ -120,6 +134,9 @@ private:
         std::int64_t errorStepErr = 0;
         std::string errorStepName;
         std::string errorStepId;
+        std::set<std::string> done; // changes made (TaskStep::completes)
+        std::string pendingKey;     // the change under way, and its note
+        Json::Value pendingIntent;
     };
 
     void WorkerLoop();
@@ -133,6 +150,8 @@ private:
     StateFile m_state;
     std::chrono::milliseconds m_stepDelay;
 
+    // Never held while calling out: steps call in (their notes) while they
+    // hold locks of their own.
     mutable std::mutex m_mutex;
     // One condition for everything that changes: queue, progress, stop. Waits
     // re-check their own predicate, so sharing it is only a few extra wakeups.

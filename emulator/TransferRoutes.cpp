@@ -174,13 +174,22 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
     auto& files = m_s.files;
     auto& gallery = m_s.gallery;
     const auto deviceId = Q::Text(b, "deviceId");
-    plan.planner = [&files, &gallery, sources, targets, type, deviceId] {
+    // A step per source and target; a retry leaves out those that ran.
+    plan.planner = [&files, &gallery, sources, targets, type,
+                    deviceId](const std::set<std::string>& done) {
         std::vector<TaskStep> steps;
-        for (const auto& s : sources) {
-            for (const auto& t : targets) {
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            for (std::size_t j = 0; j < targets.size(); ++j) {
+                const auto key = std::to_string(i) + "/" + std::to_string(j);
+                if (done.count(key) != 0) {
+                    continue;
+                }
+                const auto& s = sources[i];
+                const auto& t = targets[j];
                 const auto label = s.path.empty() ? "file " + std::to_string(s.fid) : s.path;
                 steps.push_back(
-                    {label, std::to_string(s.fid), [&files, &gallery, s, t, type, deviceId] {
+                    {label, std::to_string(s.fid),
+                     [&files, &gallery, s, t, type, deviceId](const TaskStep::Note&) {
                          if (type == kTypeGalleryToFile) {
                              std::string name;
                              const auto media = gallery.MediaFile(s.fid, name);
@@ -201,7 +210,8 @@ ApiReply TransferRoutes::CopyAcross(const ApiRequest& q) {
                                  gallery.AddMember(t.albumId, s.fid, 0);
                              }
                          }
-                     }});
+                     },
+                     key});
             }
         }
         return steps;

@@ -1,5 +1,6 @@
 // zeq-emulator: the device emulator as a program of its own.
 
+#include "emulator/CrashPoint.h"
 #include "emulator/Emulator.h"
 
 #include <CLI/CLI.hpp>
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     int slowIntervalMs = 50;
     int stepDelayMs = 0;
     bool noSeed = false;
+    std::string crashAt;
 
     CLI::App app{"Home storage device emulator: the device's REST API over HTTPS on 127.0.0.1,\n"
                  "with its state (files, gallery, albums, tasks) in a data directory.\n"
@@ -95,6 +97,12 @@ int main(int argc, char** argv) {
     faults->add_option("--fault-seed", options.faults.seed,
                        "Seed of the fault choice; the same seed repeats the same faults");
 
+    faults
+        ->add_option("--crash-at", crashAt,
+                     "Kill the program (SIGKILL) just before or after the step that makes a "
+                     "copy, move, deletion, recycle, restore or purge happen, for crash tests")
+        ->check(CLI::IsMember(zeqemu::crashpoint::Names()));
+
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -105,6 +113,9 @@ int main(int argc, char** argv) {
         options.faults.latency = std::chrono::milliseconds(latencyMs);
         options.faults.slowChunkBytes = slowChunk;
         options.faults.slowInterval = std::chrono::milliseconds(slowIntervalMs);
+        if (!crashAt.empty()) {
+            zeqemu::crashpoint::Arm(crashAt);
+        }
         if (options.certFile.empty() != options.keyFile.empty()) {
             throw std::invalid_argument("--cert and --key go together");
         }

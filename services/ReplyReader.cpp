@@ -1,20 +1,13 @@
-// RapidJSON scans strings and white space 16 bytes at a time with SSE2, which
-// every x86-64 processor has. Only this file parses with RapidJSON.
-#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
-#define RAPIDJSON_SSE2
-#endif
-
 #include "services/detail/ReplyReader.h"
 
 #include "core/JsonUtil.h"
 #include "core/detail/JsonMember.h"
+#include "services/detail/JsonScanner.h"
 
 #include <json/reader.h>
-#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <optional>
 
 namespace replyjson {
@@ -75,26 +68,6 @@ private:
     std::unique_ptr<Json::CharReader> m_reader;
 };
 
-// The number in text parsed in place that the reader's position touches:
-// at its first character or just past its last, depending on when the
-// reader hands its own position back. A value stands between "[", ":", ","
-// or white space and the next of those, so the run of number characters
-// around the position is the number.
-std::string_view NumberAround(const char* begin, const char* position) {
-    const auto inNumber = [](char c) {
-        return c != '\0' && std::strchr("0123456789+-.eE", c) != nullptr;
-    };
-    const char* start = position;
-    while (start != begin && inNumber(start[-1])) {
-        --start;
-    }
-    const char* end = position;
-    while (inNumber(*end)) {
-        ++end;
-    }
-    return {start, static_cast<std::size_t>(end - start)};
-}
-
 // Builds one JSON value from parse events in an allocator of its own. Its
 // stack keeps its memory from one value to the next.
 class Builder {
@@ -103,26 +76,30 @@ public:
 
     rapidjson::MemoryPoolAllocator<>& Allocator() { return m_allocator; }
 
-    bool Push(JsonValue&& value) {
-        m_stack.push_back(std::move(value));
-        return true;
-    }
+    // A new value on top of the stack, null until it is set.
+    JsonValue& Add() { return m_stack.emplace_back(); }
 
     bool Start(bool object) {
-        return Push(JsonValue(object ? rapidjson::kObjectType : rapidjson::kArrayType));
+        JsonValue& container = Add();
+        if (object) {
+            container.SetObject();
+        } else {
+            container.SetArray();
+        }
+        return true;
     }
 
     // The container's members (name, value, name, value...) or elements are
     // the last values on the stack, above the container itself.
-    bool End(bool object, rapidjson::SizeType count) {
-        const std::size_t first = m_stack.size() - (object ? 2 : 1) * std::size_t{count};
+    bool End(bool object, std::size_t count) {
+        const std::size_t first = m_stack.size() - (object ? 2 : 1) * count;
         JsonValue& container = m_stack[first - 1];
         if (object) {
             for (std::size_t i = first; i < m_stack.size(); i += 2) {
                 container.AddMember(m_stack[i], m_stack[i + 1], m_allocator);
             }
         } else {
-            container.Reserve(count, m_allocator);
+            container.Reserve(static_cast<rapidjson::SizeType>(count), m_allocator);
             for (std::size_t i = first; i < m_stack.size(); ++i) {
                 container.PushBack(m_stack[i], m_allocator);
             }
@@ -143,40 +120,89 @@ private:
     std::vector<JsonValue> m_stack;
 };
 
-// Text parsed in place stays where it lies (copy false): such a value lives
-// no longer than the parsed copy of the reply.
-JsonValue Text(const char* text, rapidjson::SizeType length, bool copy,
-               rapidjson::MemoryPoolAllocator<>& allocator) {
-    return copy ? JsonValue(text, length, allocator)
-                : JsonValue(rapidjson::StringRef(text, length));
+// Text that stays where it lies in the reply (copy false) makes a value that
+// lives no longer than the reply; anything else is copied.
+void SetText(JsonValue& value, const char* text, std::size_t length, bool copy,
+             rapidjson::MemoryPoolAllocator<>& allocator) {
+    const auto size = static_cast<rapidjson::SizeType>(length);
+    if (copy) {
+        value.SetString(text, size, allocator);
+    } else {
+        value.SetString(rapidjson::StringRef(text, size));
+    }
+}
+
+bool SameName(std::string_view key, std::string_view name) {
+    return key.size() == name.size() && detail::SameBytes(name.data(), key);
 }
 
 // The index of name among keys, trying hint first: a device sends its keys
 // in one order, usually the table's. keys.size() when absent.
 std::size_t FindKey(const std::vector<std::string_view>& keys, std::string_view name,
                     std::size_t hint) {
-    // Keys are short: compared inline, a call per comparison cost more than
-    // the comparison.
-    const auto same = [name](std::string_view key) {
-        if (key.size() != name.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < key.size(); ++i) {
-            if (key[i] != name[i]) {
-                return false;
-            }
-        }
-        return true;
-    };
-    if (hint < keys.size() && same(keys[hint])) {
+    if (hint < keys.size() && SameName(keys[hint], name)) {
         return hint;
     }
-    return static_cast<std::size_t>(std::find_if(keys.begin(), keys.end(), same) - keys.begin());
+    return static_cast<std::size_t>(
+        std::find_if(keys.begin(), keys.end(),
+                     [name](std::string_view key) { return SameName(key, name); }) -
+        keys.begin());
 }
 
-// Nesting deeper than any device reply, yet far below jsoncpp's own limit:
-// deeper text goes to jsoncpp, which decides.
-constexpr int kFastDepthLimit = 64;
+// Where the member names of a list's elements stand among the sink's keys.
+// A device writes every element's members in one order, whatever the
+// table's: the name that followed a name in the last element is tried first,
+// so that after the first element most names cost one comparison.
+class KeyIndex {
+public:
+    explicit KeyIndex(const std::vector<std::string_view>& keys)
+        : m_keys(keys), m_next(keys.size() + 2, keys.size()), m_previous(Start()) {
+        // A key with a byte that JSON escapes is never guessed: its text in a
+        // reply is not the key itself.
+        for (const std::string_view key : keys) {
+            const bool plain = std::none_of(key.begin(), key.end(), [](char c) {
+                return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+            });
+            m_guesses.push_back(plain ? std::make_optional<detail::NamePattern>(key)
+                                      : std::nullopt);
+        }
+        m_guesses.emplace_back();
+    }
+
+    void StartElement() { m_previous = Start(); }
+
+    // The key that followed the last one in the last element, if any.
+    const detail::NamePattern* Guess() const {
+        const auto& guess = m_guesses[m_next[m_previous]];
+        return guess ? &*guess : nullptr;
+    }
+
+    // The index of the guess, once the name was found to be it.
+    std::size_t Confirm() {
+        m_previous = m_next[m_previous];
+        return m_previous;
+    }
+
+    // keys.size() when the sink does not read name.
+    std::size_t Find(std::string_view name) {
+        std::size_t& guess = m_next[m_previous];
+        if (guess >= m_keys.size() || !SameName(m_keys[guess], name)) {
+            guess = FindKey(m_keys, name, m_keys.size());
+        }
+        m_previous = guess;
+        return guess;
+    }
+
+private:
+    // Slots of m_next beyond the keys: after a name no key matched, and at
+    // the start of an element.
+    std::size_t Start() const { return m_keys.size() + 1; }
+
+    const std::vector<std::string_view>& m_keys;
+    std::vector<std::optional<detail::NamePattern>> m_guesses; // per key, then none
+    std::vector<std::size_t> m_next;                           // per key: the key that followed it
+    std::size_t m_previous;
+};
 
 // Receives a reply's parse events. Everything outside the streamed list goes
 // to the root builder, where the list itself stays as an empty array. An
@@ -186,73 +212,80 @@ constexpr int kFastDepthLimit = 64;
 // the sink does not read and elements that are no objects are passed over.
 class Router {
 public:
-    // stream: the text being parsed in place, whose doubles are read again
-    // by jsoncpp; null for values jsoncpp decoded already.
-    Router(Builder& root, Builder& element, const List& list, int depthLimit,
-           const rapidjson::InsituStringStream* stream = nullptr)
-        : m_root(root), m_element(element), m_list(list), m_stream(stream),
-          m_pathSize(static_cast<int>(list.Path().size())), m_depthLimit(depthLimit) {
+    Router(Builder& root, Builder& element, const List& list)
+        : m_root(root), m_element(element), m_list(list),
+          m_pathSize(static_cast<int>(list.Path().size())) {
         if (list.Sink() != nullptr) {
-            m_keys = &list.Sink()->Keys();
-            m_members.resize(m_keys->size());
-            m_found.resize(m_keys->size());
+            m_keys.emplace(list.Sink()->Keys());
+            m_members.resize(list.Sink()->Keys().size());
+            m_found.resize(m_members.size());
         }
     }
 
+    // Values are set where they go: one built aside and moved there costs a
+    // stalled 16-byte load per value.
     bool Null() {
-        return Scalar([](auto&) { return JsonValue(); });
+        return Scalar([](JsonValue& value, auto&) { value.SetNull(); });
     }
     bool Bool(bool b) {
-        return Scalar([b](auto&) { return JsonValue(b); });
+        return Scalar([b](JsonValue& value, auto&) { value.SetBool(b); });
     }
-    bool Int(int i) { return Int64(i); }
-    bool Uint(unsigned u) { return Int64(u); }
     bool Int64(std::int64_t i) {
-        return Scalar([i](auto&) { return JsonValue(static_cast<int64_t>(i)); });
+        return Scalar([i](JsonValue& value, auto&) { value.SetInt64(i); });
     }
     bool Uint64(std::uint64_t u) {
-        return Scalar([u](auto&) { return JsonValue(static_cast<uint64_t>(u)); });
+        return Scalar([u](JsonValue& value, auto&) { value.SetUint64(u); });
     }
+    // A number jsoncpp decoded already.
     bool Double(double x) {
-        if (m_stream != nullptr) {
-            const auto real = m_reals.Read(NumberAround(m_stream->head_, m_stream->src_));
-            if (!real) {
-                return false;
-            }
-            x = *real;
-        }
-        return Scalar([x](auto&) { return JsonValue(x); });
+        return Scalar([x](JsonValue& value, auto&) { value.SetDouble(x); });
     }
-    // Numbers arrive typed; the reader still names this for its text mode.
-    bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
-    bool String(const char* text, rapidjson::SizeType length, bool copy) {
-        return Scalar([&](auto& allocator) { return Text(text, length, copy, allocator); });
+    // A number of the text that is no 64-bit integer: the double jsoncpp
+    // makes of it.
+    bool Real(std::string_view text) {
+        const auto real = m_reals.Read(text);
+        return real && Double(*real);
+    }
+    bool String(const char* text, std::size_t length, bool copy) {
+        return Scalar([&](JsonValue& value, auto& allocator) {
+            SetText(value, text, length, copy, allocator);
+        });
     }
 
-    bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+    // Names of an element's members are guessed from the element before.
+    const detail::NamePattern* ExpectedKey() const {
+        return Where() == Place::kMember ? m_keys->Guess() : nullptr;
+    }
+    bool ExpectedKeyFound() {
+        m_key = m_keys->Confirm();
+        return true;
+    }
+
+    bool Key(const char* text, std::size_t length, bool copy) {
         const std::string_view name(text, length);
         switch (Where()) {
         case Place::kSkipped:
             return true;
         case Place::kMember:
-            m_key = FindKey(*m_keys, name, m_nextKey);
-            m_nextKey = m_key + 1;
+            m_key = m_keys->Find(name);
             return true;
         case Place::kNested:
-            return m_element.Push(Text(text, length, copy, m_element.Allocator()));
+            SetText(m_element.Add(), text, length, copy, m_element.Allocator());
+            return true;
         case Place::kRoot:
             break;
         }
         if (m_depth == m_pathDepth) {
             m_keyOnPath = name == m_list.Path()[m_pathDepth - 1];
         }
-        return m_root.Push(Text(text, length, copy, m_root.Allocator()));
+        SetText(m_root.Add(), text, length, copy, m_root.Allocator());
+        return true;
     }
 
     bool StartObject() { return Start(/*object=*/true); }
     bool StartArray() { return Start(/*object=*/false); }
-    bool EndObject(rapidjson::SizeType count) { return End(/*object=*/true, count); }
-    bool EndArray(rapidjson::SizeType count) { return End(/*object=*/false, count); }
+    bool EndObject(std::size_t count) { return End(/*object=*/true, count); }
+    bool EndArray(std::size_t count) { return End(/*object=*/false, count); }
 
 private:
     enum class Place {
@@ -262,8 +295,12 @@ private:
         kNested,  // inside a container of that element
     };
 
+    // Where the next key or scalar goes: known from one container's start or
+    // end to the next, and asked for twice per member.
+    Place Where() const { return m_place; }
+
     // Where the next value goes (the depth counts it once it has started).
-    Place Where() const {
+    Place Locate() const {
         if (m_skipDepth != 0) {
             return Place::kSkipped;
         }
@@ -276,34 +313,49 @@ private:
         return m_listDepth != 0 && m_depth == m_listDepth ? Place::kSkipped : Place::kRoot;
     }
 
-    template <typename Make> bool Scalar(Make make) {
+    template <typename Set> bool Scalar(Set set) {
         switch (Where()) {
         case Place::kSkipped:
             return true;
         case Place::kMember:
-            Keep(make(m_element.Allocator()));
+            if (JsonValue* member = Kept()) {
+                set(*member, m_element.Allocator());
+            }
             return true;
         case Place::kNested:
-            return m_element.Push(make(m_element.Allocator()));
+            set(m_element.Add(), m_element.Allocator());
+            return true;
         case Place::kRoot:
             break;
         }
-        return m_root.Push(make(m_root.Allocator()));
+        set(m_root.Add(), m_root.Allocator());
+        return true;
     }
 
-    // A member of the element under its key, when the sink reads that key.
-    void Keep(JsonValue&& value) {
-        if (m_key < m_members.size()) {
-            m_members[m_key] = std::move(value);
-            m_found[m_key] = Value(&m_members[m_key]);
+    // Where the element's member goes, when the sink reads its key.
+    JsonValue* Kept() {
+        if (m_key >= m_members.size()) {
+            return nullptr;
         }
+        m_found[m_key] = Value(&m_members[m_key]);
+        return &m_members[m_key];
     }
 
     bool Start(bool object) {
-        if (++m_depth > m_depthLimit) {
-            return false;
-        }
-        switch (Where()) {
+        const bool ok = Open(object);
+        m_place = Locate();
+        return ok;
+    }
+
+    bool End(bool object, std::size_t count) {
+        const bool ok = Close(object, count);
+        m_place = Locate();
+        return ok;
+    }
+
+    bool Open(bool object) {
+        ++m_depth;
+        switch (Locate()) {
         case Place::kSkipped:
             return true;
         case Place::kNested:
@@ -325,7 +377,7 @@ private:
                 m_elementDepth = m_depth;
                 std::fill(m_found.begin(), m_found.end(), Value());
                 m_key = m_members.size();
-                m_nextKey = 0;
+                m_keys->StartElement();
             } else {
                 m_skipDepth = m_depth;
             }
@@ -345,7 +397,7 @@ private:
         return m_root.Start(object);
     }
 
-    bool End(bool object, rapidjson::SizeType count) {
+    bool Close(bool object, std::size_t count) {
         const int depth = m_depth--;
         if (m_skipDepth != 0) {
             if (depth == m_skipDepth) {
@@ -357,9 +409,7 @@ private:
             const bool ok = m_element.End(object, count);
             if (depth == m_nestedDepth) {
                 m_nestedDepth = 0;
-                JsonValue container;
-                m_element.TakeValue(container);
-                Keep(std::move(container));
+                m_element.TakeValue(*Kept());
             }
             return ok;
         }
@@ -383,9 +433,7 @@ private:
     Builder& m_root;
     Builder& m_element;
     const List& m_list;
-    const rapidjson::InsituStringStream* m_stream;
     const int m_pathSize;
-    const int m_depthLimit;
     JsonCppReals m_reals;
 
     int m_depth = 0;          // containers open
@@ -395,12 +443,12 @@ private:
     int m_elementDepth = 0;   // depth of the list element being read
     int m_nestedDepth = 0;    // depth of the element's member container being built
     int m_skipDepth = 0;      // depth of the container being passed over
+    Place m_place = Place::kRoot;
 
-    const std::vector<std::string_view>* m_keys = nullptr;
+    std::optional<KeyIndex> m_keys;   // the sink's keys
     std::vector<JsonValue> m_members; // the element's members, per key
     std::vector<Value> m_found;       // per key: its member, or nothing
     std::size_t m_key = 0;            // the key of the member being read
-    std::size_t m_nextKey = 0;
 };
 
 // jsoncpp's tree as parse events: its values exactly as jsoncpp decoded them,
@@ -421,14 +469,14 @@ bool Emit(const Json::Value& value, Router& router) {
         const char* begin = nullptr;
         const char* end = nullptr;
         value.getString(&begin, &end);
-        return router.String(begin, static_cast<rapidjson::SizeType>(end - begin), true);
+        return router.String(begin, static_cast<std::size_t>(end - begin), true);
     }
     case Json::arrayValue: {
         bool ok = router.StartArray();
         for (const Json::Value& element : value) {
             ok = ok && Emit(element, router);
         }
-        return ok && router.EndArray(static_cast<rapidjson::SizeType>(value.size()));
+        return ok && router.EndArray(value.size());
     }
     case Json::objectValue:
         break;
@@ -437,14 +485,16 @@ bool Emit(const Json::Value& value, Router& router) {
     for (auto it = value.begin(); ok && it != value.end(); ++it) {
         const char* end = nullptr;
         const char* name = it.memberName(&end);
-        ok = router.Key(name, static_cast<rapidjson::SizeType>(end - name), true) &&
-             Emit(*it, router);
+        ok = router.Key(name, static_cast<std::size_t>(end - name), true) && Emit(*it, router);
     }
-    return ok && router.EndObject(static_cast<rapidjson::SizeType>(value.size()));
+    return ok && router.EndObject(value.size());
 }
 
 constexpr std::size_t kElementBufferSize = 16 * 1024;
-constexpr std::size_t kSimdPadding = 16;
+
+// Nesting deeper than any device reply, yet far below jsoncpp's own limit:
+// deeper text goes to jsoncpp, which decides.
+constexpr int kFastDepthLimit = 64;
 
 } // namespace
 
@@ -471,10 +521,6 @@ Value Value::Element(std::size_t index) const {
     return index < Size() ? Value(&(*m_value)[static_cast<rapidjson::SizeType>(index)]) : Value();
 }
 
-// The common kinds are read directly, which is what jsoncpp's tests and
-// conversions give for them; everything else, text included, is handed to the
-// getters' own rules as its jsoncpp twin.
-
 template <typename T> T Value::ByGetterRule(T (*rule)(const Json::Value*, T)) const {
     if (m_value == nullptr) {
         return T{};
@@ -483,47 +529,24 @@ template <typename T> T Value::ByGetterRule(T (*rule)(const Json::Value*, T)) co
     return rule(&member, T{});
 }
 
-std::int32_t Value::Int32() const {
-    return m_value != nullptr && m_value->IsInt() ? m_value->GetInt()
-                                                  : ByGetterRule(jsonmember::Int32);
+std::int32_t Value::Int32ByRule() const {
+    return ByGetterRule(jsonmember::Int32);
 }
 
-std::uint32_t Value::Uint32() const {
-    return m_value != nullptr && m_value->IsUint() ? m_value->GetUint()
-                                                   : ByGetterRule(jsonmember::Uint32);
+std::uint32_t Value::Uint32ByRule() const {
+    return ByGetterRule(jsonmember::Uint32);
 }
 
-std::int64_t Value::Int64() const {
-    return m_value != nullptr && m_value->IsInt64() ? m_value->GetInt64()
-                                                    : ByGetterRule(jsonmember::Int64);
+std::int64_t Value::Int64ByRule() const {
+    return ByGetterRule(jsonmember::Int64);
 }
 
-std::uint64_t Value::Uint64() const {
-    return m_value != nullptr && m_value->IsUint64() ? m_value->GetUint64()
-                                                     : ByGetterRule(jsonmember::Uint64);
+std::uint64_t Value::Uint64ByRule() const {
+    return ByGetterRule(jsonmember::Uint64);
 }
 
-double Value::Double() const {
-    return m_value != nullptr && m_value->IsNumber() ? m_value->GetDouble()
-                                                     : ByGetterRule(jsonmember::Double);
-}
-
-std::string Value::Text() const {
-    return m_value != nullptr && m_value->IsString()
-               ? std::string(m_value->GetString(), m_value->GetStringLength())
-               : std::string();
-}
-
-void Value::AssignText(std::string& out) const {
-    if (m_value != nullptr && m_value->IsString()) {
-        out.assign(m_value->GetString(), m_value->GetStringLength());
-    } else {
-        out.clear();
-    }
-}
-
-bool Value::Bool() const {
-    return m_value != nullptr && m_value->IsBool() && m_value->GetBool();
+double Value::DoubleByRule() const {
+    return ByGetterRule(jsonmember::Double);
 }
 
 double Value::AsDouble() const {
@@ -576,19 +599,11 @@ bool Document::Parse(const std::string& text, const JsonCppReading& jsoncpp, con
 }
 
 bool Document::ParseFast(const std::string& text, const List& list) {
-    // Parsed in place: strings are unescaped where they lie and the values
-    // point into the copy instead of copying each string twice.
-    // The SSE2 scans read 16 aligned bytes at a time, past the text's end:
-    // the copy is padded with zeros so that they stay inside it.
-    m_text.reserve(text.size() + kSimdPadding);
-    m_text = text;
-    m_text.resize(text.size() + kSimdPadding);
     Builder root(m_rootAllocator);
     Builder element(m_elementAllocator);
-    rapidjson::InsituStringStream stream(m_text.data());
-    Router router(root, element, list, kFastDepthLimit, &stream);
-    rapidjson::Reader reader;
-    if (!reader.Parse<rapidjson::kParseInsituFlag>(stream, router)) {
+    Router router(root, element, list);
+    detail::JsonScanner scanner(text.c_str(), text.c_str() + text.size(), router, kFastDepthLimit);
+    if (!scanner.Parse()) {
         m_elementAllocator.Clear();
         m_rootAllocator.Clear();
         return false;
@@ -599,10 +614,9 @@ bool Document::ParseFast(const std::string& text, const List& list) {
 }
 
 void Document::Take(const Json::Value& tree, const List& list) {
-    // jsoncpp took the text, so nothing here refuses it: no depth limit.
     Builder root(m_rootAllocator);
     Builder element(m_elementAllocator);
-    Router router(root, element, list, std::numeric_limits<int>::max());
+    Router router(root, element, list);
     Emit(tree, router);
     root.TakeValue(m_root);
     KeepListIfFinal(list);

@@ -44,6 +44,26 @@ std::size_t AppendTo(const void* data, std::size_t size, std::size_t count, void
     return size * count;
 }
 
+// The body sized once from the length the reply announces, as the library
+// sizes its own: both sides take their memory the same way.
+struct Body {
+    CURL* curl;
+    std::string* text;
+
+    static std::size_t Write(const void* data, std::size_t size, std::size_t count,
+                             void* userData) {
+        auto* body = static_cast<Body*>(userData);
+        curl_off_t announced = -1;
+        if (body->text->empty() &&
+            curl_easy_getinfo(body->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+                CURLE_OK &&
+            announced > 0) {
+            body->text->reserve(static_cast<std::size_t>(announced));
+        }
+        return AppendTo(data, size, count, body->text);
+    }
+};
+
 CURLcode AcceptTlsContext(CURL*, void*, void*) {
     return CURLE_OK;
 }
@@ -70,9 +90,10 @@ public:
             headers = curl_slist_append(headers, line.c_str());
         }
         std::string responseHeaders;
+        Body sink{curl, &body};
         curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendTo);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Body::Write);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &AppendTo);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, &responseHeaders);
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);

@@ -19,12 +19,13 @@
 #include <variant>
 #include <vector>
 
-// How the services read device replies. A reply is parsed once with
-// RapidJSON; its big list (a photo page, a folder listing) is not kept whole:
-// each element becomes a record as soon as it has been read, so memory stays
-// near the records themselves. Every value is read by the JsonUtil getters'
-// rules, and any text RapidJSON does not take is read by jsoncpp instead, as
-// it always was. docs/reply-parsing.md tells where the two parsers differ.
+// How the services read device replies. A reply is read once, where it lies,
+// by a strict JSON tokenizer of the reader's own; its big list (a photo page,
+// a folder listing) is not kept whole: each element becomes a record as soon
+// as it has been read, so memory stays near the records themselves. What is
+// kept lives in RapidJSON values. Every value is read by the JsonUtil
+// getters' rules, and any text the tokenizer does not take is read by jsoncpp
+// instead, as it always was. docs/reply-parsing.md tells where they differ.
 namespace replyjson {
 
 using JsonValue = rapidjson::Value;
@@ -66,15 +67,37 @@ public:
         });
     }
 
-    std::int32_t Int32() const;
-    std::uint32_t Uint32() const;
-    std::int64_t Int64() const;
-    std::uint64_t Uint64() const;
-    double Double() const;
-    std::string Text() const;
+    // The common kinds are read here, which is what jsoncpp's tests and
+    // conversions give for them; everything else, text included, is handed
+    // to the getters' own rules.
+    std::int32_t Int32() const {
+        return m_value != nullptr && m_value->IsInt() ? m_value->GetInt() : Int32ByRule();
+    }
+    std::uint32_t Uint32() const {
+        return m_value != nullptr && m_value->IsUint() ? m_value->GetUint() : Uint32ByRule();
+    }
+    std::int64_t Int64() const {
+        return m_value != nullptr && m_value->IsInt64() ? m_value->GetInt64() : Int64ByRule();
+    }
+    std::uint64_t Uint64() const {
+        return m_value != nullptr && m_value->IsUint64() ? m_value->GetUint64() : Uint64ByRule();
+    }
+    double Double() const {
+        return m_value != nullptr && m_value->IsNumber() ? m_value->GetDouble() : DoubleByRule();
+    }
+    std::string Text() const {
+        return IsText() ? std::string(m_value->GetString(), m_value->GetStringLength())
+                        : std::string();
+    }
     // Text() into out, reusing its storage.
-    void AssignText(std::string& out) const;
-    bool Bool() const;
+    void AssignText(std::string& out) const {
+        if (IsText()) {
+            out.assign(m_value->GetString(), m_value->GetStringLength());
+        } else {
+            out.clear();
+        }
+    }
+    bool Bool() const { return m_value != nullptr && m_value->IsBool() && m_value->GetBool(); }
     // A number as jsoncpp's asDouble gives it; only for IsNumber().
     double AsDouble() const;
     // jsoncpp's own asUInt64, exceptions included: id lists have always been
@@ -90,7 +113,13 @@ public:
     const JsonValue* Raw() const { return m_value; }
 
 private:
+    bool IsText() const { return m_value != nullptr && m_value->IsString(); }
     template <typename T> T ByGetterRule(T (*rule)(const Json::Value*, T)) const;
+    std::int32_t Int32ByRule() const;
+    std::uint32_t Uint32ByRule() const;
+    std::int64_t Int64ByRule() const;
+    std::uint64_t Uint64ByRule() const;
+    double DoubleByRule() const;
 
     const JsonValue* m_value = nullptr;
 };
@@ -285,8 +314,8 @@ private:
 // rest of the reply stays here to be read through Root().
 class Document {
 public:
-    // jsoncpp's reading of the whole text, for text RapidJSON does not take
-    // or whose root is not an object. It does the reply step's own logging
+    // jsoncpp's reading of the whole text, for text the tokenizer does not
+    // take or whose root is not an object. It does the reply step's own logging
     // and answers whether the text is a JSON object.
     using JsonCppReading = std::function<bool(Json::Value& root)>;
 
@@ -296,7 +325,8 @@ public:
     Document& operator=(const Document&) = delete;
 
     // True when text is a JSON object; the list then holds its elements.
-    // False leaves the list as it was.
+    // False leaves the list as it was. The values read may point into text:
+    // read them while it lives.
     bool Parse(const std::string& text, const JsonCppReading& jsoncpp, const List& list = {});
 
     // A value jsoncpp holds already, of any kind.
@@ -309,7 +339,6 @@ private:
     void Take(const Json::Value& tree, const List& list);
     void KeepListIfFinal(const List& list);
 
-    std::string m_text; // the reply, parsed in place
     rapidjson::MemoryPoolAllocator<> m_rootAllocator;
     std::unique_ptr<char[]> m_elementBuffer;
     rapidjson::MemoryPoolAllocator<> m_elementAllocator;

@@ -4,8 +4,6 @@
 #include "platform/GlobalParamWrapper.h"
 #include "support/TestServer.h"
 
-#include <cstdlib>
-#include <stdexcept>
 
 namespace e2e {
 
@@ -62,13 +60,7 @@ int LibraryHost::DevCap(int category, int capability) {
     return Shared().device == nullptr ? 0 : Shared().device->DevCap(category, capability);
 }
 
-E2eTest::E2eTest() {
-    auto pattern = (std::filesystem::temp_directory_path() / "httplib-e2e-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a temporary folder");
-    }
-    m_dir = std::filesystem::path(pattern) / "device";
-    m_appData = std::filesystem::path(pattern) / "appdata";
+E2eTest::E2eTest() : m_dir(m_temp.Path() / "device"), m_appData(m_temp.Path() / "appdata") {
     std::filesystem::create_directories(m_appData);
     // Set before any service is touched: the device request caches the id.
     GlobalParamWrapper::GetInstance()->SetReqDeviceId("e2e-client");
@@ -78,8 +70,6 @@ E2eTest::E2eTest() {
 E2eTest::~E2eTest() {
     m_host.Attach(nullptr);
     m_device.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir.parent_path(), ignored);
 }
 
 void E2eTest::Start(const std::function<void(zeqemu::EmulatorOptions&)>& adjust) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "emulator/Emulator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,7 @@ protected:
     LibraryHost m_host;
 
 private:
+    testsupport::TempDir m_temp;
     std::filesystem::path m_dir;
     std::filesystem::path m_appData;
     zeqemu::EmulatorOptions m_options;

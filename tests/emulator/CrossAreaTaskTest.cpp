@@ -160,6 +160,20 @@ TEST_F(CrossAreaTaskTest, CopiesBetweenGalleryAndFiles) {
               3);
     const auto copied = m_dir.Path() / "files" / "user" / "Documents" / "IMG_20231004.jpg";
     EXPECT_TRUE(fs::exists(copied));
+    // A retry goes on after the steps that ran: the second target is a file
+    // and fails again, and the first one gets no second copy.
+    const auto again = m_dir.Path() / "files" / "user" / "Again";
+    fs::create_directories(again);
+    out["dest"]["dirs"][0]["path"] = "/Again";
+    out["dest"]["dirs"][1] = out["dest"]["dirs"][0];
+    out["dest"]["dirs"][1]["path"] = "/Documents/notes.txt";
+    Json::Value retry;
+    retry["taskId"] = m_client->Post("trans/acrosscopy", out).json["data"]["tasks"][0]["id"];
+    retry["isSupportSubTask"] = 0;
+    ASSERT_TRUE(Settled(retry["taskId"].asInt64()));
+    EXPECT_EQ(m_client->Post("trans/retryTask", retry).Code(), 0);
+    ASSERT_TRUE(Settled(retry["taskId"].asInt64()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(again), fs::directory_iterator()), 1);
 
     Json::Value in;
     in["deviceId"] = "d";

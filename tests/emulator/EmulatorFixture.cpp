@@ -5,19 +5,6 @@
 
 namespace emutest {
 
-TempDir::TempDir() {
-    auto pattern = (std::filesystem::temp_directory_path() / "zeq-emulator-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a temporary folder");
-    }
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 zeqemu::EmulatorOptions TestOptions(const std::filesystem::path& dataDir, bool seed) {
     zeqemu::EmulatorOptions options;
     options.dataDir = dataDir;

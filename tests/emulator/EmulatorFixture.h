@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TempDir.h"
+
 #include "EmulatorClient.h"
 
 #include "emulator/Emulator.h"
@@ -17,18 +19,7 @@ namespace emutest {
 // Generous: only a wedged machine reaches it.
 inline constexpr std::chrono::seconds kTaskBound{60};
 
-// A fresh folder under the system's temporary folder, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using testsupport::TempDir;
 
 // Options for a test device: fixed credentials, the given data directory.
 zeqemu::EmulatorOptions TestOptions(const std::filesystem::path& dataDir, bool seed = true);

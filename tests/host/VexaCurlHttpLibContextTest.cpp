@@ -1,6 +1,7 @@
 #include "host/VexaCurlHttpLibContext.h"
 #include "context/ClientUtils.h"
 #include "host/VexaBasicHttpLibStrategy.h"
+#include "support/TempDir.h"
 #include "support/TestServer.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -37,15 +37,10 @@ std::vector<std::string> Entries(const fs::path& folder) {
 class DownloadFile : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vexa-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
         strategy.SetLogFunction([this](const std::string& text) { logs.push_back(text); });
         strategy.SetHttpRequestMethod(VEXA_HTTP_GET);
         strategy.SetHeaders({{"Cookie", "ID=c1"}, {"Token", "t1"}});
     }
-    void TearDown() override { fs::remove_all(folder); }
-
     int Download(const fs::path& target, const std::string& path = "page") {
         strategy.SetUrl(server.BaseUrl() + path);
         VexaCurlHttpLibContext context(&strategy);
@@ -53,7 +48,8 @@ protected:
     }
 
     TestServer server;
-    fs::path folder;
+    testsupport::TempDir temp;
+    const fs::path folder = temp.Path();
     VexaBasicHttpLibStrategy strategy;
     std::vector<std::string> logs;
     std::map<std::string, std::string> headers{{"Stale", "x"}};

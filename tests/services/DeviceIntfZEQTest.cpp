@@ -3,6 +3,7 @@
 #include "platform/GlobalParamWrapper.h"
 #include "support/DeviceHost.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 #include "support/TestServer.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -260,15 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
 class Copyright : public DeviceService {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "appdata-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
         GlobalParamWrapper::GetInstance()->SetAppDataLocalPath(UTF8ToUnicode(folder.string()));
     }
-    void TearDown() override {
-        GlobalParamWrapper::GetInstance()->SetAppDataLocalPath(L"");
-        fs::remove_all(folder);
-    }
+    void TearDown() override { GlobalParamWrapper::GetInstance()->SetAppDataLocalPath(L""); }
 
     std::string Contents(const fs::path& path) const {
         std::ifstream in(path, std::ios::binary);
@@ -289,7 +283,8 @@ protected:
         return lines;
     }
 
-    fs::path folder;
+    testsupport::TempDir temp;
+    const fs::path folder = temp.Path();
 };
 
 TEST_F(Copyright, IsSavedInTheApplicationDataFolder) {

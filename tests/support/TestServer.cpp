@@ -89,8 +89,12 @@ Reply Reply::Status(int status, std::string body) {
 }
 
 struct TestServer::Impl {
+    // Replies are shared, not copied, per request: copying a large body
+    // for every request would load the server with work no server does.
+    using SharedReply = std::shared_ptr<const Reply>;
+
     struct PathScript {
-        std::vector<Reply> replies;
+        std::vector<SharedReply> replies;
         std::size_t next = 0;
     };
 
@@ -108,7 +112,7 @@ struct TestServer::Impl {
     bool stopping = false;
     std::vector<RecordedRequest> requests;
     std::map<std::string, PathScript> scripts;
-    Reply fallback = Reply::Status(404);
+    SharedReply fallback = std::make_shared<const Reply>(Reply::Status(404));
 
     // Empty: the pair that the mode names.
     std::string certFile;
@@ -124,7 +128,7 @@ struct TestServer::Impl {
     void Start();
     void Stop();
     void Handle(const httplib::Request& req, httplib::Response& res);
-    Reply NextReplyLocked(const std::string& path);
+    SharedReply NextReplyLocked(const std::string& path);
     // False when the server is stopping, true once the wait has run out.
     bool Pause(std::chrono::milliseconds duration);
 };
@@ -278,7 +282,7 @@ bool TestServer::Impl::Pause(std::chrono::milliseconds duration) {
     return !changed.wait_for(lock, duration, [this] { return stopping; });
 }
 
-Reply TestServer::Impl::NextReplyLocked(const std::string& path) {
+TestServer::Impl::SharedReply TestServer::Impl::NextReplyLocked(const std::string& path) {
     const auto found = scripts.find(path);
     if (found == scripts.end()) {
         return fallback;
@@ -291,13 +295,14 @@ Reply TestServer::Impl::NextReplyLocked(const std::string& path) {
 
 void TestServer::Impl::Handle(const httplib::Request& req, httplib::Response& res) {
     auto rec = Record(req);
-    Reply reply;
+    SharedReply next;
     {
         // One lock for both keeps the reply order equal to the arrival order.
         std::lock_guard lock(mutex);
-        reply = NextReplyLocked(rec.path);
+        next = NextReplyLocked(rec.path);
         requests.push_back(std::move(rec));
     }
+    const Reply& reply = *next;
     changed.notify_all();
 
     if (reply.delay.count() > 0 && !Pause(reply.delay)) {
@@ -306,7 +311,7 @@ void TestServer::Impl::Handle(const httplib::Request& req, httplib::Response& re
     }
 
     res.status = reply.status;
-    const auto body = std::make_shared<const std::string>(std::move(reply.body));
+    const std::shared_ptr<const std::string> body(next, &reply.body);
     const auto size = body->size();
     if (size > 0) {
         // A provider with a known length is never compressed by cpp-httplib,
@@ -387,7 +392,11 @@ void TestServer::Script(const std::string& path, std::vector<Reply> replies) {
     if (replies.empty()) {
         m_impl->scripts.erase(path);
     } else {
-        m_impl->scripts[path] = Impl::PathScript{std::move(replies), 0};
+        Impl::PathScript script;
+        for (Reply& reply : replies) {
+            script.replies.push_back(std::make_shared<const Reply>(std::move(reply)));
+        }
+        m_impl->scripts[path] = std::move(script);
     }
 }
 
@@ -434,7 +443,7 @@ void TestServer::AlternateCertificate(const std::string& certFile, const std::st
 
 void TestServer::SetDefault(Reply reply) {
     std::lock_guard lock(m_impl->mutex);
-    m_impl->fallback = std::move(reply);
+    m_impl->fallback = std::make_shared<const Reply>(std::move(reply));
 }
 
 std::vector<RecordedRequest> TestServer::Requests() const {

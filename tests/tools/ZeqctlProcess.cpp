@@ -159,17 +159,4 @@ Outcome Zeqctl::operator()(const std::vector<std::string>& args, std::chrono::se
     return run;
 }
 
-TempDir::TempDir() {
-    auto pattern = (std::filesystem::temp_directory_path() / "zeqctl-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a temporary folder");
-    }
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 } // namespace zeqctltest

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <json/value.h>
 
 #include <chrono>
@@ -36,17 +38,6 @@ private:
     std::filesystem::path m_dataHome;
 };
 
-// A fresh folder under the system's temporary folder, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using testsupport::TempDir;
 
 } // namespace zeqctltest
