@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <semaphore>
 
 using namespace curlppx;
 using namespace enginetest;
@@ -198,13 +199,18 @@ TEST_F(SocketWatchTest, AParkedPollWhosePeerSpeaksFallsQuiet) {
 
 // A server that closes each connection once it has answered, without saying
 // so in the reply: the kept connection is found dead, and the next one,
-// likely on the same descriptor, is heard.
+// likely on the same descriptor, is heard. Each request waits until the
+// server's close has gone out; sent any earlier, it could race the close
+// onto the dying connection, which no client can tell from a live one.
 TEST(CurlConnPool, EachRequestAfterThePeerClosedTheKeptConnectionIsHeard) {
-    RawListener server([](int fd, RawListener&) {
+    std::counting_semaphore<> closed(0);
+    RawListener server([&closed](int fd, RawListener&) {
         if (ReadRequestHead(fd)) {
             const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
             ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
         }
+        ::shutdown(fd, SHUT_RDWR);
+        closed.release();
     });
     auto pool = std::make_shared<CurlConnPool>(36);
     auto conn = pool->GetConn();
@@ -214,6 +220,7 @@ TEST(CurlConnPool, EachRequestAfterThePeerClosedTheKeptConnectionIsHeard) {
         auto done = conn->HttpGet();
         ASSERT_EQ(CURLE_OK, Await(done)) << "request " << request;
         EXPECT_EQ("{}", conn->GetRespones());
+        ASSERT_TRUE(closed.try_acquire_for(30s)) << "request " << request;
     }
     pool->FreeConn(conn);
 }
