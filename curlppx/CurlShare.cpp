@@ -115,36 +115,30 @@ CURLSHcode CurlShare::ShareHeader(const CurlHeader& header) {
                     curl_share_strerror(CURLSHE_NOMEM), detail::kNoPool);
         return CURLSHE_NOMEM;
     }
-    std::unique_lock lock(m_headerLock);
     m_header = std::move(copy);
     return CURLSHE_OK;
 }
 
 CURLSHcode CurlShare::UnShareHeader() {
-    std::unique_lock lock(m_headerLock);
-    m_header.reset();
+    m_header = nullptr;
     return CURLSHE_OK;
 }
 
 std::shared_ptr<CurlHeader> CurlShare::GetHeader() {
-    std::shared_lock lock(m_headerLock);
     return m_header;
 }
 
 CURLSHcode CurlShare::ShareSSLVerify(const std::string& certType) {
-    std::unique_lock lock(m_sslVerifyLock);
     m_sslVerify = certType;
     return CURLSHE_OK;
 }
 
 CURLSHcode CurlShare::UnShareSSLVerify() {
-    std::unique_lock lock(m_sslVerifyLock);
-    m_sslVerify.clear();
+    m_sslVerify = std::string();
     return CURLSHE_OK;
 }
 
 std::string CurlShare::GetSSLVerify() {
-    std::shared_lock lock(m_sslVerifyLock);
     return m_sslVerify;
 }
 
@@ -191,19 +185,16 @@ CURLSHcode CurlShare::GetCA(std::wstring& path, bool& isCAs) {
 }
 
 CURLSHcode CurlShare::ShareUserAgent(const std::string& userAgent) {
-    std::unique_lock lock(m_userAgentLock);
     m_userAgent = userAgent;
     return CURLSHE_OK;
 }
 
 CURLSHcode CurlShare::UnShareUserAgent() {
-    std::unique_lock lock(m_userAgentLock);
-    m_userAgent.clear();
+    m_userAgent = std::string();
     return CURLSHE_OK;
 }
 
 std::string CurlShare::GetUserAgent() {
-    std::shared_lock lock(m_userAgentLock);
     return m_userAgent;
 }
 

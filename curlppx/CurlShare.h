@@ -1,6 +1,7 @@
 #pragma once
 
 #include "curlppx/CurlHeader.h"
+#include "curlppx/CurlSetting.h"
 #include "platform/HttpLibExport.h"
 
 #include <curl/curl.h>
@@ -17,7 +18,7 @@ namespace curlppx {
 // A libcurl share handle (TLS sessions, connections and the public-suffix
 // list by default; cookies and DNS on request) plus settings that every
 // connection of a pool takes over when the share is attached to it. Each
-// setting has its own reader-writer lock.
+// setting is guarded on its own.
 class HTTPLIB_API CurlShare {
 public:
     CurlShare();
@@ -75,15 +76,12 @@ private:
 
     CURLSH* m_handle = nullptr;
     std::array<LockSlot, 8> m_locks;
-    std::shared_ptr<CurlHeader> m_header;
-    std::shared_mutex m_headerLock;
-    std::string m_sslVerify;
-    std::shared_mutex m_sslVerifyLock;
+    CurlSetting<std::shared_ptr<CurlHeader>> m_header;
+    CurlSetting<std::string> m_sslVerify;
     std::wstring m_ca;
     bool m_isCAs = false;
     std::shared_mutex m_caLock;
-    std::string m_userAgent;
-    std::shared_mutex m_userAgentLock;
+    CurlSetting<std::string> m_userAgent;
 };
 
 } // namespace curlppx

@@ -23,16 +23,6 @@ protected:
         options.capabilities = zeqemu::Capabilities::Parse(caps);
         Start(options);
     }
-    static Json::Value Members(const std::vector<std::int64_t>& ids) {
-        Json::Value list(Json::arrayValue);
-        for (const auto id : ids) {
-            Json::Value item;
-            item["fileId"] = static_cast<Json::Int64>(id);
-            item["name"] = "";
-            list.append(item);
-        }
-        return list;
-    }
     std::int64_t Started(const Answer& answer) const {
         EXPECT_EQ(answer.Code(), 0) << answer.text;
         const auto id = answer.json["taskId"].asInt64();
@@ -65,13 +55,13 @@ TEST_F(CrossAreaTaskTest, AsynchronousGalleryOperationsRunAsTypedTasks) {
     body["userId"] = "u";
     body["transId"] = "g-1";
     body["subTaskId"] = 1;
-    body["membs"] = Members({1, 2});
+    body["membs"] = AlbumMembers({1, 2});
     const auto deleted = Started(m_client->Post("gallery/delFileAsync", body));
     EXPECT_EQ(BinIds().size(), 4u);
     const auto recovered = Started(m_client->Post("gallery/recoverFileAsync", body));
     EXPECT_EQ(BinIds().size(), 2u);
     body["empty"] = 0;
-    body["membs"] = Members({35});
+    body["membs"] = AlbumMembers({35});
     const auto cleaned = Started(m_client->Post("gallery/cleanBinAsync", body));
     EXPECT_EQ(BinIds().size(), 1u);
 
@@ -79,7 +69,7 @@ TEST_F(CrossAreaTaskTest, AsynchronousGalleryOperationsRunAsTypedTasks) {
     album["albumId"] = 1;
     album["albumName"] = "Holidays";
     album["albumType"] = 1;
-    album["membs"] = Members({30, 31});
+    album["membs"] = AlbumMembers({30, 31});
     album["addTime"] = 0;
     const auto added = Started(m_client->Post("gallery/addAlbumMembAsync", album));
     EXPECT_EQ(m_client->Get("gallery/albumCfg", {{"albumType", "1"}, {"albumId", "1"}})
@@ -100,7 +90,7 @@ TEST_F(CrossAreaTaskTest, AsynchronousGalleryOperationsRunAsTypedTasks) {
     EXPECT_EQ(GalleryTasks({303}).size(), 1u);
 
     // Asking for a file that is not in the bin fails that task.
-    body["membs"] = Members({3});
+    body["membs"] = AlbumMembers({3});
     const auto failed = Started(m_client->Post("gallery/recoverFileAsync", body));
     Json::Value one;
     one["taskCategory"] = 3;

@@ -22,6 +22,17 @@ std::vector<std::string> Names(const Answer& listing) {
     return names;
 }
 
+Json::Value AlbumMembers(const std::vector<std::int64_t>& ids) {
+    Json::Value list(Json::arrayValue);
+    for (const auto id : ids) {
+        Json::Value item;
+        item["fileId"] = static_cast<Json::Int64>(id);
+        item["name"] = "f" + std::to_string(id);
+        list.append(item);
+    }
+    return list;
+}
+
 Json::Value EntryNamed(const Answer& listing, const std::string& name) {
     for (const auto& entry : listing.json["data"]["files"]) {
         if (entry["name"].asString() == name) {

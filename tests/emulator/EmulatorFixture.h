@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,6 +29,8 @@ zeqemu::EmulatorOptions TestOptions(const std::filesystem::path& dataDir, bool s
 std::vector<std::string> Names(const Answer& listing);
 // The entry of that name in a filesvc/files answer, or null.
 Json::Value EntryNamed(const Answer& listing, const std::string& name);
+// An album's "membs" list: one entry per file id, named "f<id>".
+Json::Value AlbumMembers(const std::vector<std::int64_t>& ids);
 
 // A device on a temporary data directory for one test.
 class EmulatorTest : public ::testing::Test {

@@ -23,16 +23,6 @@ protected:
         Start(options);
     }
 
-    static Json::Value Members(const std::vector<std::int64_t>& ids) {
-        Json::Value list(Json::arrayValue);
-        for (const auto id : ids) {
-            Json::Value item;
-            item["fileId"] = static_cast<Json::Int64>(id);
-            item["name"] = std::string("f").append(std::to_string(id));
-            list.append(item);
-        }
-        return list;
-    }
     std::int64_t CreateAlbum(const std::string& name) const {
         Json::Value body;
         body["clientType"] = 3;
@@ -49,7 +39,7 @@ protected:
         body["albumId"] = static_cast<Json::Int64>(albumId);
         body["albumName"] = "";
         body["albumType"] = kUserAlbum;
-        body["membs"] = Members(ids);
+        body["membs"] = AlbumMembers(ids);
         body["addTime"] = 0;
         return m_client->Post(path, body).json;
     }
@@ -155,7 +145,7 @@ TEST_F(GalleryFlowTest, DeleteRecoverAndCleanTheBin) {
     del["clientType"] = 3;
     del["userId"] = "u";
     del["deviceId"] = "phone-1";
-    del["membs"] = Members({7, 8, 999});
+    del["membs"] = AlbumMembers({7, 8, 999});
     const auto deleted = m_client->Post("gallery/delFile", del);
     ASSERT_EQ(deleted.json["data"].size(), 2u) << deleted.text;
 
@@ -174,12 +164,12 @@ TEST_F(GalleryFlowTest, DeleteRecoverAndCleanTheBin) {
 
     Json::Value recover = del;
     recover["empty"] = 0;
-    recover["membs"] = Members({7});
+    recover["membs"] = AlbumMembers({7});
     EXPECT_EQ(m_client->Post("gallery/recoverFile", recover).json["data"][0]["id"].asInt64(), 7);
 
     Json::Value selected;
     selected["clientType"] = 3;
-    selected["fileIds"] = Members({7, 8, 12345});
+    selected["fileIds"] = AlbumMembers({7, 8, 12345});
     const auto picked = m_client->Post("gallery/getSelectedPhotosInfo", selected);
     EXPECT_EQ(picked.Code(), code::kPartial) << picked.text;
     EXPECT_EQ(picked.json["num"].asInt(), 2);
