@@ -27,7 +27,7 @@ Json::Value AlbumMembers(const std::vector<std::int64_t>& ids) {
     for (const auto id : ids) {
         Json::Value item;
         item["fileId"] = static_cast<Json::Int64>(id);
-        item["name"] = "f" + std::to_string(id);
+        item["name"] = std::string("f").append(std::to_string(id));
         list.append(item);
     }
     return list;
