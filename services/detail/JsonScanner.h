@@ -170,9 +170,9 @@ private:
     bool ParseValue(int depth) {
         switch (*m_p) {
         case '{':
-            return ParseObject(depth + 1);
+            return ParseContainer<true>(depth + 1);
         case '[':
-            return ParseArray(depth + 1);
+            return ParseContainer<false>(depth + 1);
         case '"':
             return ParseString(/*key=*/false);
         case 't':
@@ -197,71 +197,47 @@ private:
         return true;
     }
 
-    bool ParseObject(int depth) {
-        if (depth > m_depthLimit || !m_handler.StartObject()) {
+    // An object's members or an array's elements: the same walk, but for a
+    // member's key and the bracket that closes it. A template, so that the
+    // hot loop keeps no test of which it reads.
+    template <bool object> bool ParseContainer(int depth) {
+        constexpr char close = object ? '}' : ']';
+        if (depth > m_depthLimit || !(object ? m_handler.StartObject() : m_handler.StartArray())) {
             return false;
         }
         ++m_p;
         SkipSpace();
-        std::size_t members = 0;
-        if (*m_p == '}') {
-            ++m_p;
-            return m_handler.EndObject(members);
-        }
-        for (;;) {
-            if (*m_p != '"' || !ParseKey()) {
-                return false;
-            }
-            SkipSpace();
-            if (*m_p != ':') {
-                return false;
-            }
-            ++m_p;
-            SkipSpace();
-            if (!ParseValue(depth)) {
-                return false;
-            }
-            ++members;
-            SkipSpace();
-            if (*m_p == ',') {
+        std::size_t count = 0;
+        if (*m_p != close) {
+            for (;;) {
+                if constexpr (object) {
+                    if (*m_p != '"' || !ParseKey()) {
+                        return false;
+                    }
+                    SkipSpace();
+                    if (*m_p != ':') {
+                        return false;
+                    }
+                    ++m_p;
+                    SkipSpace();
+                }
+                if (!ParseValue(depth)) {
+                    return false;
+                }
+                ++count;
+                SkipSpace();
+                if (*m_p != ',') {
+                    break;
+                }
                 ++m_p;
                 SkipSpace();
-            } else if (*m_p == '}') {
-                ++m_p;
-                return m_handler.EndObject(members);
-            } else {
+            }
+            if (*m_p != close) {
                 return false;
             }
-        }
-    }
-
-    bool ParseArray(int depth) {
-        if (depth > m_depthLimit || !m_handler.StartArray()) {
-            return false;
         }
         ++m_p;
-        SkipSpace();
-        std::size_t elements = 0;
-        if (*m_p == ']') {
-            ++m_p;
-            return m_handler.EndArray(elements);
-        }
-        for (;;) {
-            if (!ParseValue(depth)) {
-                return false;
-            }
-            ++elements;
-            SkipSpace();
-            if (*m_p == ',') {
-                ++m_p;
-                SkipSpace();
-            } else if (*m_p == ']') {
-                ++m_p;
-                return m_handler.EndArray(elements);
-            } else {
-                return false;
-            }
-        }
+        return object ? m_handler.EndObject(count) : m_handler.EndArray(count);
     }
 
     // The first quote, backslash or control byte at or after p.
