@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <optional>
+#include <thread>
 
 namespace replyjson {
 namespace {
@@ -204,12 +206,85 @@ private:
     std::size_t m_previous;
 };
 
+constexpr std::size_t kElementBufferSize = 16 * 1024;
+
+// Nesting deeper than any device reply, yet far below jsoncpp's own limit:
+// deeper text goes to jsoncpp, which decides.
+constexpr int kFastDepthLimit = 64;
+
+// A list with at least this much text from its second element on is read in
+// two halves at once. Fuzzing builds split every list they can, so that
+// short inputs reach the second half's reading.
+#ifdef HTTPLIB_SPLIT_SMALL_LISTS
+constexpr std::ptrdiff_t kPartedListSize = 64;
+#else
+constexpr std::ptrdiff_t kPartedListSize = 1 << 20;
+#endif
+
+// The second half of a long list, read on a thread of its own while the
+// first half is read on the caller's: once a photo table has come, its
+// records are made in about half the time. The part starts at what looks
+// like an element of the list (a comma, then the first element's opening
+// brace and first name). It counts only if the first half's reading arrives
+// exactly there, at the list's level; otherwise, or when the part fails, its
+// records are dropped and the first half's reading goes on through it.
+class ListPart {
+public:
+    ListPart(const List& list, int listDepth, const char* start, const char* end)
+        : m_sink(list.Sink()->Aside()), m_list(list.WithSink(*m_sink)), m_depth(listDepth),
+          m_start(start), m_end(end) {}
+    ~ListPart() { Wait(); }
+    ListPart(const ListPart&) = delete;
+    ListPart& operator=(const ListPart&) = delete;
+
+    // False when no thread could be had.
+    bool Run() {
+        try {
+            m_thread = std::thread([this] { Read(); });
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    const char* Start() const { return m_start; }
+
+    // Waits for the part. Where its elements end (the list's closing
+    // bracket) and their number, or null when the part failed.
+    const char* Finish(std::size_t& count) {
+        Wait();
+        count = m_count;
+        return m_after;
+    }
+
+    ListSink& Sink() { return *m_sink; }
+
+private:
+    void Read() noexcept;
+
+    void Wait() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+    std::unique_ptr<ListSink> m_sink;
+    List m_list;
+    int m_depth;
+    const char* m_start;
+    const char* m_end;
+    const char* m_after = nullptr;
+    std::size_t m_count = 0;
+    std::thread m_thread;
+};
+
 // Receives a reply's parse events. Everything outside the streamed list goes
 // to the root builder, where the list itself stays as an empty array. An
 // element of the list that is an object has its members sorted into the
 // sink's keys as they come, a later member of a name replacing an earlier
 // one, and goes to the sink when it ends; its containers are built, members
 // the sink does not read and elements that are no objects are passed over.
+// A long list's second half may come from a ListPart instead.
 class Router {
 public:
     Router(Builder& root, Builder& element, const List& list)
@@ -220,6 +295,34 @@ public:
             m_members.resize(list.Sink()->Keys().size());
             m_found.resize(m_members.size());
         }
+    }
+
+    // For a part of the list: its elements, at the list's depth.
+    Router(Builder& root, Builder& element, const List& list, int listDepth)
+        : Router(root, element, list) {
+        m_depth = listDepth;
+        m_listDepth = listDepth;
+        m_place = Locate();
+        m_partTried = true;
+    }
+
+    // Before each element of an array. At the list's level, a long list's
+    // second half is handed to a ListPart as its second element begins, and
+    // taken from it where it starts.
+    const char* ElementAt(const char* p, const char* end, std::size_t& count) {
+        if (m_listDepth == 0 || m_depth != m_listDepth) {
+            return nullptr;
+        }
+        if (m_part) {
+            return p == m_part->Start() ? TakePart(count) : nullptr;
+        }
+        if (count == 0) {
+            m_firstElement = p;
+        } else if (!m_partTried) {
+            m_partTried = true;
+            StartPart(p, end);
+        }
+        return nullptr;
     }
 
     // Values are set where they go: one built aside and moved there costs a
@@ -430,6 +533,40 @@ private:
         return m_root.End(object, count);
     }
 
+    void StartPart(const char* p, const char* end) {
+        if (end - p < kPartedListSize || m_firstElement[0] != '{' || m_firstElement[1] != '"' ||
+            std::thread::hardware_concurrency() < 2) {
+            return;
+        }
+        const char* const nameEnd = static_cast<const char*>(
+            std::memchr(m_firstElement + 2, '"', static_cast<std::size_t>(p - m_firstElement - 2)));
+        if (nameEnd == nullptr) {
+            return;
+        }
+        std::string elementStart(1, ',');
+        elementStart.append(m_firstElement, nameEnd + 1);
+        const char* const middle = p + (end - p) / 2;
+        const std::string_view secondHalf(middle, static_cast<std::size_t>(end - middle));
+        const std::size_t at = secondHalf.find(elementStart);
+        if (at == std::string_view::npos) {
+            return;
+        }
+        m_part.emplace(m_list, m_listDepth, secondHalf.data() + at + 1, end);
+        if (!m_part->Run()) {
+            m_part.reset();
+        }
+    }
+
+    const char* TakePart(std::size_t& count) {
+        std::size_t partCount = 0;
+        const char* const after = m_part->Finish(partCount);
+        if (after != nullptr) {
+            m_list.Sink()->Take(m_part->Sink());
+            count += partCount;
+        }
+        return after;
+    }
+
     Builder& m_root;
     Builder& m_element;
     const List& m_list;
@@ -449,7 +586,32 @@ private:
     std::vector<JsonValue> m_members; // the element's members, per key
     std::vector<Value> m_found;       // per key: its member, or nothing
     std::size_t m_key = 0;            // the key of the member being read
+
+    const char* m_firstElement = nullptr; // where the list's first element begins
+    bool m_partTried = false;             // whether the list was looked at for a part
+    std::optional<ListPart> m_part;       // the list's second half, being read elsewhere
 };
+
+void ListPart::Read() noexcept {
+    try {
+        rapidjson::MemoryPoolAllocator<> rootAllocator;
+        const std::unique_ptr<char[]> elementBuffer(new char[kElementBufferSize]);
+        rapidjson::MemoryPoolAllocator<> elementAllocator(elementBuffer.get(), kElementBufferSize);
+        Builder root(rootAllocator);
+        Builder element(elementAllocator);
+        Router router(root, element, m_list, m_depth);
+        detail::JsonScanner scanner(m_start, m_end, router, kFastDepthLimit);
+        std::size_t count = 0;
+        if (scanner.ParseElements(m_depth, count)) {
+            m_after = scanner.Position();
+            m_count = count;
+        }
+    } catch (...) {
+        // Out of memory, or a rule's own exception: the first half's reading
+        // meets the same text and ends as it would have.
+        m_after = nullptr;
+    }
+}
 
 // jsoncpp's tree as parse events: its values exactly as jsoncpp decoded them,
 // one member per key.
@@ -489,12 +651,6 @@ bool Emit(const Json::Value& value, Router& router) {
     }
     return ok && router.EndObject(value.size());
 }
-
-constexpr std::size_t kElementBufferSize = 16 * 1024;
-
-// Nesting deeper than any device reply, yet far below jsoncpp's own limit:
-// deeper text goes to jsoncpp, which decides.
-constexpr int kFastDepthLimit = 64;
 
 } // namespace
 

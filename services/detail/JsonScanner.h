@@ -24,6 +24,10 @@
 //     bool StartArray(); bool EndArray(std::size_t elements);
 //     const NamePattern* ExpectedKey();  // the name the next key probably has, or null
 //     bool ExpectedKeyFound();           // instead of Key: the next key is that name
+//     // Before each element of an array, at p: where the handler has read
+//     // the elements from p on already (the array's closing bracket), adding
+//     // them to count; null to read on here.
+//     const char* ElementAt(const char* p, const char* end, std::size_t& count);
 //
 // A string without escapes points into the text; one with escapes (unescaped
 // true) lives in a scratch buffer only until the next event. Anything it does
@@ -119,6 +123,16 @@ public:
         return m_p == m_end || *m_p == '\0';
     }
 
+    // The elements of an array at depth from the text's start on, up to the
+    // array's closing bracket, where the reading stops: true when the text
+    // has one there. count receives the number of elements.
+    bool ParseElements(int depth, std::size_t& count) {
+        count = 0;
+        return ParseItems<false>(depth, count) && *m_p == ']';
+    }
+
+    const char* Position() const { return m_p; }
+
 private:
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -208,36 +222,42 @@ private:
         ++m_p;
         SkipSpace();
         std::size_t count = 0;
-        if (*m_p != close) {
-            for (;;) {
-                if constexpr (object) {
-                    if (*m_p != '"' || !ParseKey()) {
-                        return false;
-                    }
-                    SkipSpace();
-                    if (*m_p != ':') {
-                        return false;
-                    }
-                    ++m_p;
-                    SkipSpace();
-                }
-                if (!ParseValue(depth)) {
-                    return false;
-                }
-                ++count;
-                SkipSpace();
-                if (*m_p != ',') {
-                    break;
-                }
-                ++m_p;
-                SkipSpace();
-            }
-            if (*m_p != close) {
-                return false;
-            }
+        if (*m_p != close && (!ParseItems<object>(depth, count) || *m_p != close)) {
+            return false;
         }
         ++m_p;
         return object ? m_handler.EndObject(count) : m_handler.EndArray(count);
+    }
+
+    // One or more members or elements, separated by commas; the reading
+    // stops after the last one and the white space behind it.
+    template <bool object> bool ParseItems(int depth, std::size_t& count) {
+        for (;;) {
+            if constexpr (object) {
+                if (*m_p != '"' || !ParseKey()) {
+                    return false;
+                }
+                SkipSpace();
+                if (*m_p != ':') {
+                    return false;
+                }
+                ++m_p;
+                SkipSpace();
+            } else if (const char* const after = m_handler.ElementAt(m_p, m_end, count)) {
+                m_p = after;
+                return true;
+            }
+            if (!ParseValue(depth)) {
+                return false;
+            }
+            ++count;
+            SkipSpace();
+            if (*m_p != ',') {
+                return true;
+            }
+            ++m_p;
+            SkipSpace();
+        }
     }
 
     // The first quote, backslash or control byte at or after p.

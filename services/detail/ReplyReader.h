@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -239,9 +240,12 @@ public:
     virtual void Restart() = 0;
     // One element that is an object: per key, its member of that name.
     virtual void Add(const Value* found) = 0;
+    // A sink of the same kind that keeps its records aside, for a part of
+    // the list read on another thread; Take appends them behind this sink's.
+    virtual std::unique_ptr<ListSink> Aside() const = 0;
+    virtual void Take(ListSink& aside) = 0;
 
-protected:
-    ~ListSink() = default;
+    virtual ~ListSink() = default;
 };
 
 template <typename T> struct IsSharedPtr : std::false_type {};
@@ -272,7 +276,22 @@ public:
         }
     }
 
+    std::unique_ptr<ListSink> Aside() const override {
+        return std::unique_ptr<ListSink>(new AppendTo(m_fields));
+    }
+
+    void Take(ListSink& aside) override {
+        std::vector<Element>& records = static_cast<AppendTo&>(aside).m_aside;
+        m_list.insert(m_list.end(), std::make_move_iterator(records.begin()),
+                      std::make_move_iterator(records.end()));
+        records.clear();
+    }
+
 private:
+    explicit AppendTo(const Fields<Record>& fields)
+        : m_list(m_aside), m_mark(0), m_fields(fields) {}
+
+    std::vector<Element> m_aside; // the list of a sink made by Aside
     std::vector<Element>& m_list;
     std::size_t m_mark;
     const Fields<Record>& m_fields;
@@ -299,6 +318,12 @@ public:
 
     const std::vector<std::string_view>& Path() const { return m_path; }
     ListSink* Sink() const { return m_sink; }
+    // The same list going to another sink.
+    List WithSink(ListSink& sink) const {
+        List other = *this;
+        other.m_sink = &sink;
+        return other;
+    }
     void Restart() const {
         if (m_sink != nullptr) {
             m_sink->Restart();
