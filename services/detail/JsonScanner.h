@@ -136,6 +136,17 @@ public:
 private:
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+    // One digit or more, as a fraction and an exponent need: false without any.
+    static bool SkipDigits(const char*& p) {
+        if (!IsDigit(*p)) {
+            return false;
+        }
+        do {
+            ++p;
+        } while (IsDigit(*p));
+        return true;
+    }
+
     static constexpr std::uint64_t kPowersOfTen[9] = {1,      10,      100,      1000,     10000,
                                                       100000, 1000000, 10000000, 100000000};
 
@@ -462,12 +473,8 @@ private:
         }
         bool integer = true;
         if (*p == '.') {
-            ++p;
-            if (!IsDigit(*p)) {
+            if (!SkipDigits(++p)) {
                 return false;
-            }
-            while (IsDigit(*p)) {
-                ++p;
             }
             integer = false;
         }
@@ -476,11 +483,8 @@ private:
             if (*p == '+' || *p == '-') {
                 ++p;
             }
-            if (!IsDigit(*p)) {
+            if (!SkipDigits(p)) {
                 return false;
-            }
-            while (IsDigit(*p)) {
-                ++p;
             }
             integer = false;
         }
