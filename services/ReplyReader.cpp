@@ -7,8 +7,11 @@
 #include <json/reader.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -212,69 +215,93 @@ constexpr std::size_t kElementBufferSize = 16 * 1024;
 // deeper text goes to jsoncpp, which decides.
 constexpr int kFastDepthLimit = 64;
 
-// A list with at least this much text from its second element on is read in
-// two halves at once. Fuzzing builds split every list they can, so that
-// short inputs reach the second half's reading.
+// A list with at least this much text from its second element on is read on
+// two threads at once. Fuzzing builds cut every list they can, so that short
+// inputs reach that reading too.
 #ifdef HTTPLIB_SPLIT_SMALL_LISTS
-constexpr std::ptrdiff_t kPartedListSize = 64;
+constexpr std::ptrdiff_t kPiecedListSize = 64;
 #else
-constexpr std::ptrdiff_t kPartedListSize = 1 << 20;
+constexpr std::ptrdiff_t kPiecedListSize = 1 << 20;
 #endif
 
-// The second half of a long list, read on a thread of its own while the
-// first half is read on the caller's: once a photo table has come, its
-// records are made in about half the time. The part starts at what looks
-// like an element of the list (a comma, then the first element's opening
-// brace and first name). It counts only if the first half's reading arrives
-// exactly there, at the list's level; otherwise, or when the part fails, its
-// records are dropped and the first half's reading goes on through it.
-class ListPart {
+// How many pieces such a list is cut into. The caller's thread reads from the
+// front, the other thread piece by piece from the back, until they meet:
+// however unequal the two threads' speeds, neither waits for more than one
+// piece.
+constexpr int kListPieces = 8;
+
+// A long list's pieces after its first, for the other thread. Each starts at
+// what looks like an element of the list: a comma, then the first element's
+// opening brace and first name. A piece counts only if the caller's reading
+// arrives exactly there, at the list's level; it then takes the piece's
+// records and goes on where the piece's reading stopped (at a later piece or
+// the list's closing bracket). A piece that is never arrived at, or that
+// failed, is dropped, and the caller's reading goes on through its text.
+class ListPieces {
 public:
-    ListPart(const List& list, int listDepth, const char* start, const char* end)
-        : m_sink(list.Sink()->Aside()), m_list(list.WithSink(*m_sink)), m_depth(listDepth),
-          m_start(start), m_end(end) {}
-    ~ListPart() { Wait(); }
-    ListPart(const ListPart&) = delete;
-    ListPart& operator=(const ListPart&) = delete;
+    ListPieces(const List& list, int listDepth, std::vector<const char*> starts, const char* end)
+        : m_list(list), m_depth(listDepth), m_end(end), m_starts(std::move(starts)),
+          m_pieces(m_starts.size()) {
+        for (Piece& piece : m_pieces) {
+            piece.sink = list.Sink()->Aside();
+        }
+    }
+    ~ListPieces() {
+        m_stopping.store(true);
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    ListPieces(const ListPieces&) = delete;
+    ListPieces& operator=(const ListPieces&) = delete;
 
     // False when no thread could be had.
     bool Run() {
         try {
-            m_thread = std::thread([this] { Read(); });
+            m_thread = std::thread([this] { ReadFromTheBack(); });
             return true;
         } catch (const std::exception&) {
             return false;
         }
     }
 
-    const char* Start() const { return m_start; }
+    // On the caller's thread, at each element of the list, p growing: where
+    // its reading goes on when the pieces from p on were read already (their
+    // records then go to sink, their elements to count); null to read on here.
+    const char* ReadAt(const char* p, ListSink& sink, std::size_t& count);
 
-    // Waits for the part. Where its elements end (the list's closing
-    // bracket) and their number, or null when the part failed.
-    const char* Finish(std::size_t& count) {
-        Wait();
-        count = m_count;
-        return m_after;
+    // For a piece's reading: whether it should end before p, the start of a
+    // later piece, or because the caller's reading is over.
+    bool EndsBefore(std::size_t piece, const char* p) const {
+        return m_stopping.load(std::memory_order_relaxed) ||
+               std::binary_search(m_starts.begin() + static_cast<std::ptrdiff_t>(piece) + 1,
+                                  m_starts.end(), p);
     }
-
-    ListSink& Sink() { return *m_sink; }
 
 private:
-    void Read() noexcept;
+    enum class State { kFree, kTheirs, kOurs, kRead };
+    struct Piece {
+        State state = State::kFree;
+        // Where its reading stopped: a later piece's start or the list's
+        // closing bracket; null when it failed.
+        const char* end = nullptr;
+        std::size_t count = 0;
+        std::unique_ptr<ListSink> sink;
+    };
 
-    void Wait() {
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
+    void ReadFromTheBack() noexcept;
+    void Read(std::size_t piece) noexcept;
 
-    std::unique_ptr<ListSink> m_sink;
-    List m_list;
-    int m_depth;
-    const char* m_start;
-    const char* m_end;
-    const char* m_after = nullptr;
-    std::size_t m_count = 0;
+    const List& m_list;
+    const int m_depth;
+    const char* const m_end;
+    const std::vector<const char*> m_starts; // per piece, growing
+    std::vector<Piece> m_pieces;
+    std::size_t m_next = 0; // the caller's: the first piece not arrived at or passed
+    std::mutex m_mutex;
+    std::condition_variable m_read;
+    std::size_t m_arrived = 0; // under m_mutex: pieces the caller's reading is at or past
+    std::atomic<bool> m_stopping{false};
     std::thread m_thread;
 };
 
@@ -284,7 +311,7 @@ private:
 // sink's keys as they come, a later member of a name replacing an earlier
 // one, and goes to the sink when it ends; its containers are built, members
 // the sink does not read and elements that are no objects are passed over.
-// A long list's second half may come from a ListPart instead.
+// A long list's pieces may be read on another thread (see ListPieces).
 class Router {
 public:
     Router(Builder& root, Builder& element, const List& list)
@@ -297,33 +324,46 @@ public:
         }
     }
 
-    // For a part of the list: its elements, at the list's depth.
-    Router(Builder& root, Builder& element, const List& list, int listDepth)
+    // For one of a list's pieces: its elements, at the list's depth.
+    Router(Builder& root, Builder& element, const List& list, int listDepth,
+           const ListPieces& pieces, std::size_t piece)
         : Router(root, element, list) {
         m_depth = listDepth;
         m_listDepth = listDepth;
         m_place = Locate();
-        m_partTried = true;
+        m_pieceOf = &pieces;
+        m_piece = piece;
     }
 
-    // Before each element of an array. At the list's level, a long list's
-    // second half is handed to a ListPart as its second element begins, and
-    // taken from it where it starts.
+    // Before each element of an array. At the list's level, a long list is
+    // cut into pieces as its second element begins, and the pieces read
+    // elsewhere are taken where they start. A piece's own reading ends
+    // before the next piece's start: the next container refuses to begin.
     const char* ElementAt(const char* p, const char* end, std::size_t& count) {
         if (m_listDepth == 0 || m_depth != m_listDepth) {
             return nullptr;
         }
-        if (m_part) {
-            return p == m_part->Start() ? TakePart(count) : nullptr;
+        if (m_pieceOf != nullptr) {
+            if (m_pieceOf->EndsBefore(m_piece, p)) {
+                m_endedAt = p;
+            }
+            return nullptr;
+        }
+        if (m_pieces) {
+            return m_pieces->ReadAt(p, *m_list.Sink(), count);
         }
         if (count == 0) {
             m_firstElement = p;
-        } else if (!m_partTried) {
-            m_partTried = true;
-            StartPart(p, end);
+        } else if (!m_piecesTried) {
+            m_piecesTried = true;
+            CutIntoPieces(p, end);
         }
         return nullptr;
     }
+
+    // Where a piece's reading ended before a later piece or because the
+    // caller's reading was over; null when it did not.
+    const char* EndedAt() const { return m_endedAt; }
 
     // Values are set where they go: one built aside and moved there costs a
     // stalled 16-byte load per value.
@@ -445,6 +485,9 @@ private:
     }
 
     bool Start(bool object) {
+        if (m_endedAt != nullptr) {
+            return false;
+        }
         const bool ok = Open(object);
         m_place = Locate();
         return ok;
@@ -533,8 +576,10 @@ private:
         return m_root.End(object, count);
     }
 
-    void StartPart(const char* p, const char* end) {
-        if (end - p < kPartedListSize || m_firstElement[0] != '{' || m_firstElement[1] != '"' ||
+    // Pieces start, from evenly spaced points of the text on, at the first
+    // comma followed by the first element's opening brace and first name.
+    void CutIntoPieces(const char* p, const char* end) {
+        if (end - p < kPiecedListSize || m_firstElement[0] != '{' || m_firstElement[1] != '"' ||
             std::thread::hardware_concurrency() < 2) {
             return;
         }
@@ -545,26 +590,24 @@ private:
         }
         std::string elementStart(1, ',');
         elementStart.append(m_firstElement, nameEnd + 1);
-        const char* const middle = p + (end - p) / 2;
-        const std::string_view secondHalf(middle, static_cast<std::size_t>(end - middle));
-        const std::size_t at = secondHalf.find(elementStart);
-        if (at == std::string_view::npos) {
+        std::vector<const char*> starts;
+        for (int i = 1; i < kListPieces; ++i) {
+            const char* const from =
+                std::max(p + (end - p) / kListPieces * i, starts.empty() ? p : starts.back());
+            const std::string_view rest(from, static_cast<std::size_t>(end - from));
+            const std::size_t at = rest.find(elementStart);
+            if (at == std::string_view::npos) {
+                break;
+            }
+            starts.push_back(from + at + 1);
+        }
+        if (starts.empty()) {
             return;
         }
-        m_part.emplace(m_list, m_listDepth, secondHalf.data() + at + 1, end);
-        if (!m_part->Run()) {
-            m_part.reset();
+        m_pieces.emplace(m_list, m_listDepth, std::move(starts), end);
+        if (!m_pieces->Run()) {
+            m_pieces.reset();
         }
-    }
-
-    const char* TakePart(std::size_t& count) {
-        std::size_t partCount = 0;
-        const char* const after = m_part->Finish(partCount);
-        if (after != nullptr) {
-            m_list.Sink()->Take(m_part->Sink());
-            count += partCount;
-        }
-        return after;
     }
 
     Builder& m_root;
@@ -587,29 +630,77 @@ private:
     std::vector<Value> m_found;       // per key: its member, or nothing
     std::size_t m_key = 0;            // the key of the member being read
 
-    const char* m_firstElement = nullptr; // where the list's first element begins
-    bool m_partTried = false;             // whether the list was looked at for a part
-    std::optional<ListPart> m_part;       // the list's second half, being read elsewhere
+    const char* m_firstElement = nullptr;  // where the list's first element begins
+    bool m_piecesTried = false;            // whether the list was looked at for pieces
+    std::optional<ListPieces> m_pieces;    // the list's pieces, read elsewhere
+    const ListPieces* m_pieceOf = nullptr; // for a piece's reading: the pieces
+    std::size_t m_piece = 0;               // and which of them
+    const char* m_endedAt = nullptr;       // where that reading ended early
 };
 
-void ListPart::Read() noexcept {
+const char* ListPieces::ReadAt(const char* p, ListSink& sink, std::size_t& count) {
+    while (m_next < m_starts.size() && m_starts[m_next] < p) {
+        ++m_next; // passed: not a start of the list's elements
+    }
+    if (m_next == m_starts.size() || m_starts[m_next] != p) {
+        return nullptr;
+    }
+    Piece& piece = m_pieces[m_next++];
+    std::unique_lock lock(m_mutex);
+    m_arrived = m_next;
+    if (piece.state == State::kFree) {
+        piece.state = State::kOurs;
+        return nullptr;
+    }
+    m_read.wait(lock, [&piece] { return piece.state == State::kRead; });
+    if (piece.end == nullptr) {
+        return nullptr;
+    }
+    sink.Take(*piece.sink);
+    count += piece.count;
+    return piece.end;
+}
+
+void ListPieces::ReadFromTheBack() noexcept {
+    for (std::size_t i = m_pieces.size(); i-- > 0;) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (i < m_arrived || m_pieces[i].state != State::kFree || m_stopping.load()) {
+                return;
+            }
+            m_pieces[i].state = State::kTheirs;
+        }
+        Read(i);
+        {
+            std::lock_guard lock(m_mutex);
+            m_pieces[i].state = State::kRead;
+        }
+        m_read.notify_all();
+    }
+}
+
+void ListPieces::Read(std::size_t index) noexcept {
+    Piece& piece = m_pieces[index];
     try {
+        const List list = m_list.WithSink(*piece.sink);
         rapidjson::MemoryPoolAllocator<> rootAllocator;
         const std::unique_ptr<char[]> elementBuffer(new char[kElementBufferSize]);
         rapidjson::MemoryPoolAllocator<> elementAllocator(elementBuffer.get(), kElementBufferSize);
         Builder root(rootAllocator);
         Builder element(elementAllocator);
-        Router router(root, element, m_list, m_depth);
-        detail::JsonScanner scanner(m_start, m_end, router, kFastDepthLimit);
+        Router router(root, element, list, m_depth, *this, index);
+        detail::JsonScanner scanner(m_starts[index], m_end, router, kFastDepthLimit);
         std::size_t count = 0;
-        if (scanner.ParseElements(m_depth, count)) {
-            m_after = scanner.Position();
-            m_count = count;
-        }
+        const bool whole = scanner.ParseElements(m_depth, count);
+        // Ended early because the caller's reading is over: the records are
+        // not wanted.
+        const bool stopped = m_stopping.load();
+        piece.end = whole ? scanner.Position() : stopped ? nullptr : router.EndedAt();
+        piece.count = count;
     } catch (...) {
-        // Out of memory, or a rule's own exception: the first half's reading
+        // Out of memory, or a rule's own exception: the caller's reading
         // meets the same text and ends as it would have.
-        m_after = nullptr;
+        piece.end = nullptr;
     }
 }
 

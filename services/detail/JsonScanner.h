@@ -25,8 +25,8 @@
 //     const NamePattern* ExpectedKey();  // the name the next key probably has, or null
 //     bool ExpectedKeyFound();           // instead of Key: the next key is that name
 //     // Before each element of an array, at p: where the handler has read
-//     // the elements from p on already (the array's closing bracket), adding
-//     // them to count; null to read on here.
+//     // the elements from p on up to, adding them to count (a later element
+//     // or the array's closing bracket); null to read on here.
 //     const char* ElementAt(const char* p, const char* end, std::size_t& count);
 //
 // A string without escapes points into the text; one with escapes (unescaped
@@ -256,7 +256,10 @@ private:
                 SkipSpace();
             } else if (const char* const after = m_handler.ElementAt(m_p, m_end, count)) {
                 m_p = after;
-                return true;
+                if (*m_p == ']') {
+                    return true;
+                }
+                continue;
             }
             if (!ParseValue(depth)) {
                 return false;

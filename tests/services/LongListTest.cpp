@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-// Replies whose list is long enough to be read in two halves at once. Their
-// records must be those of one reading from start to end, whatever lies
-// where the halves meet; what goes wrong in the second half must end the
+// Replies whose list is long enough to be read in pieces on two threads.
+// Their records must be those of one reading from start to end, whatever
+// lies where the pieces meet; what goes wrong in a later piece must end the
 // reply as it always did.
 namespace {
 
-// Over a mebibyte of list text: long enough to be read in halves.
+// Over a mebibyte of list text: long enough to be read in pieces.
 constexpr int kPhotos = 2500;
 
 // A photo whose number is in every field that a misplaced or doubled record
@@ -76,7 +76,7 @@ TEST_F(LongLists, ComeWholeAndInOrderBehindWhatTheListHeld) {
     EXPECT_EQ(rsp.data[0]->fileId, -1);
     EXPECT_EQ(Misplaced(rsp.data, 1), 0u);
 
-    // Records held by value, not shared: moved behind the first half's.
+    // Records held by value, not shared: moved behind the first piece's.
     std::string changes = R"({"code":0,"data":[)";
     for (int i = 0; i < 40000; ++i) {
         changes.append(i == 0 ? "" : ",")
@@ -100,8 +100,7 @@ TEST_F(LongLists, ComeWholeAndInOrderBehindWhatTheListHeld) {
 
 TEST_F(LongLists, ObjectsNestedInAnElementThatBeginLikeOneAreNoPlaceToMeet) {
     // Every album's covers begin with the album's own first name, and make
-    // most of the text: the halves' meeting point is first looked for among
-    // them.
+    // most of the text: the pieces' starts are first looked for among them.
     std::string albums = R"({"code":0,"albumlist":[)";
     for (int a = 0; a < 600; ++a) {
         albums.append(a == 0 ? "" : ",")
