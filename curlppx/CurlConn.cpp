@@ -175,9 +175,7 @@ void CurlConn::Clear() {
     m_method = CURL_REQ_GET;
     ProgressEnable(false);
     m_resCode = 0;
-    m_resHeader.clear();
-    m_resBody.str(std::string());
-    m_resBody.clear();
+    ClearReply();
     m_resMode = kResNone;
     m_reqMode = kReqNone;
     m_userData = nullptr;
@@ -826,6 +824,7 @@ std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
     const std::string& url = m_urlText.empty() ? (m_urlText = m_url.GetStr()) : m_urlText;
     if (url.empty()) {
         CURLPPX_LOG(CURL_LOG_ERROR, "curlppx::CurlConn::RequestAsync", "url is empty!", m_poolId);
+        ClearReply();
         // Completes at once so that no future or callback waits forever.
         Finish(request, CURLE_URL_MALFORMAT, false);
         return request;
@@ -833,13 +832,11 @@ std::shared_ptr<detail::Request> CurlConn::Start(DoneFunc done) {
     if (CurlGlobal::GetStandByDnsFlag()) {
         Opt(CURLOPT_DNS_SERVERS, CurlGlobal::GetStandByDns().c_str());
     }
-    m_resHeader.clear();
-    m_resBody.str(std::string());
-    m_resBody.clear();
     m_refusedRedirect.clear();
     m_redirectGuard->Arm(url, CarriesCredentials());
     auto pool = m_pool.lock();
     if (!pool) {
+        ClearReply();
         Finish(request, kEngineError, true);
         return request;
     }
@@ -912,7 +909,7 @@ void CurlConn::OnRequestDone(CURLcode code) {
 }
 
 void CurlConn::Finish(const std::shared_ptr<detail::Request>& request, CURLcode code,
-                      bool logFailure) {
+                      bool logFailure, bool beforeNextPoll) {
     if (request->Completed()) {
         return;
     }
@@ -929,7 +926,17 @@ void CurlConn::Finish(const std::shared_ptr<detail::Request>& request, CURLcode 
         m_uploadFile.close();
     }
     m_uploadFile.clear();
-    request->Complete(code);
+    if (beforeNextPoll) {
+        request->CompleteBeforeNextPoll(code);
+    } else {
+        request->Complete(code);
+    }
+}
+
+void CurlConn::ClearReply() {
+    m_resHeader.clear();
+    m_resBody.str(std::string());
+    m_resBody.clear();
 }
 
 bool CurlConn::PrepareRetry() {

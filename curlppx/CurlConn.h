@@ -260,7 +260,13 @@ private:
     // start to the loop thread.
     std::shared_ptr<detail::Request> Start(DoneFunc done);
     std::shared_ptr<detail::Request> CurrentRequest();
-    void Finish(const std::shared_ptr<detail::Request>& request, CURLcode code, bool logFailure);
+    // beforeNextPoll: on the loop thread, in a socket or timer callback
+    // (Request::CompleteBeforeNextPoll).
+    void Finish(const std::shared_ptr<detail::Request>& request, CURLcode code, bool logFailure,
+                bool beforeNextPoll = false);
+    // Empties the last reply's headers and body. On the loop thread for a
+    // request that reaches it, so that what it wrote there is freed there.
+    void ClearReply();
     // Empties what the last attempt collected and moves the upload back to
     // its start; false when the body was read and cannot be read again.
     bool PrepareRetry();

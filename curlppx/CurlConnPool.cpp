@@ -174,8 +174,12 @@ CURLMcode CurlConnPool::Assign(curl_socket_t s, void* p) {
 }
 
 void CurlConnPool::StartOnLoop(CurlConn* conn, const std::shared_ptr<detail::Request>& request) {
-    if (request->Completed() || request->BreakAsked()) {
-        return; // ended while queued, or a break task behind this one ends it
+    if (request->Completed()) {
+        return; // ended while queued
+    }
+    conn->ClearReply();
+    if (request->BreakAsked()) {
+        return; // a break task behind this one ends it
     }
     if (m_multi == nullptr || detail::EventLoop::Instance().Stopped()) {
         conn->Finish(request, CurlConn::kEngineError, true);
@@ -324,7 +328,7 @@ void CurlConnPool::UVOnTimeoutCallback(uv_timer_t* timer) {
     }
     int running = 0;
     pool->SocketAction(CURL_SOCKET_TIMEOUT, 0, &running);
-    CheckInfo(pool.get());
+    CheckInfo(pool.get(), true);
 }
 
 void CurlConnPool::UVPerformCallback(uv_poll_t* poll, int status, int events) {
@@ -355,10 +359,10 @@ void CurlConnPool::UVPerformCallback(uv_poll_t* poll, int status, int events) {
         flags |= CURL_CSELECT_IN;
     }
     pool->SocketAction(ctx->socket, flags, nullptr);
-    CheckInfo(pool.get());
+    CheckInfo(pool.get(), true);
 }
 
-void CurlConnPool::CheckInfo(CurlConnPool* pool) {
+void CurlConnPool::CheckInfo(CurlConnPool* pool, bool beforeNextPoll) {
     if (pool == nullptr || pool->m_multi == nullptr) {
         return;
     }
@@ -366,12 +370,12 @@ void CurlConnPool::CheckInfo(CurlConnPool* pool) {
     while (CURLMsg* msg = curl_multi_info_read(pool->m_multi, &left)) {
         if (msg->msg == CURLMSG_DONE) {
             // The message is invalid once its handle is removed: read it first.
-            pool->Finished(msg->easy_handle, msg->data.result);
+            pool->Finished(msg->easy_handle, msg->data.result, beforeNextPoll);
         }
     }
 }
 
-void CurlConnPool::Finished(CURL* easy, CURLcode result) {
+void CurlConnPool::Finished(CURL* easy, CURLcode result, bool beforeNextPoll) {
     CurlConn* conn = nullptr;
     const CURLcode info = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &conn);
     RemoveConnFromMulti(easy);
@@ -385,11 +389,12 @@ void CurlConnPool::Finished(CURL* easy, CURLcode result) {
         return;
     }
     if (request->BreakAsked()) {
-        conn->Finish(request, CurlConn::kBroken, false);
+        conn->Finish(request, CurlConn::kBroken, false, beforeNextPoll);
         return;
     }
     if (!conn->m_refusedRedirect.empty()) {
-        conn->Finish(request, CurlConn::kRedirectRefused, true); // trying again changes nothing
+        // Trying again changes nothing.
+        conn->Finish(request, CurlConn::kRedirectRefused, true, beforeNextPoll);
         return;
     }
     bool retry = false;
@@ -414,7 +419,7 @@ void CurlConnPool::Finished(CURL* easy, CURLcode result) {
             return;
         }
     }
-    conn->Finish(request, result, true);
+    conn->Finish(request, result, true, beforeNextPoll);
 }
 
 } // namespace curlppx

@@ -46,7 +46,10 @@ public:
     static int TimerCallback(CURLM* multi, long timeout_ms, void* userp);
     static void UVOnTimeoutCallback(uv_timer_t* timer);
     static void UVPerformCallback(uv_poll_t* poll, int status, int events);
-    static void CheckInfo(CurlConnPool* pool);
+    // beforeNextPoll: called from a socket or timer callback, where the
+    // owners of the requests that finished may hear of it once the loop
+    // turn's events are all handled.
+    static void CheckInfo(CurlConnPool* pool, bool beforeNextPoll = false);
 
 protected:
     CURLMcode AddConnToMulti(void* easy);
@@ -78,10 +81,9 @@ private:
     void Detach(CurlConn* conn, bool insideLibcurl);
     void ReleaseOrphans();
     bool ReleaseOrphan(CURL* easy);
-    void Finished(CURL* easy, CURLcode result);
+    void Finished(CURL* easy, CURLcode result, bool beforeNextPoll);
     void ShutdownOnLoop();
     bool EnsureTimer();
-    void DrainMessages();
 
     CURLM* m_multi = nullptr;
     // Heap-allocated: libuv may hold it until its close callback, which can

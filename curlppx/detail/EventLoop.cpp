@@ -2,6 +2,7 @@
 
 #include "curlppx/CurlConnPool.h"
 #include "curlppx/detail/CallbackFrame.h"
+#include "curlppx/detail/Request.h"
 
 #include <pthread.h>
 #include <sys/stat.h>
@@ -31,6 +32,9 @@ bool EventLoop::IsLoopThread() {
 void EventLoop::Start() {
     m_loop = uv_default_loop();
     uv_async_init(m_loop, &m_wake, OnWake);
+    uv_prepare_init(m_loop, &m_beforePoll);
+    uv_prepare_start(&m_beforePoll, OnBeforePoll);
+    uv_unref(reinterpret_cast<uv_handle_t*>(&m_beforePoll));
     m_state.store(kRunning);
     m_thread = std::thread([this] { Body(); });
     pthread_setname_np(m_thread.native_handle(), "curlppx-loop");
@@ -38,7 +42,10 @@ void EventLoop::Start() {
 
 void EventLoop::Body() {
     t_isLoopThread = true;
+    m_inRun = true;
     uv_run(m_loop, UV_RUN_DEFAULT);
+    m_inRun = false;
+    DeliverSettled();
     // Close callbacks of handles closed in the last iteration may still be
     // due. Bounded: a handle left active by mistake must not hang the exit.
     for (int round = 0; round < kCloseRounds && uv_loop_alive(m_loop) != 0; ++round) {
@@ -62,6 +69,8 @@ void EventLoop::Stop(const Task& last) {
         // where they are handed over.
         std::lock_guard lock(m_afterStopMtx);
         m_state.exchange(kStopped);
+        m_inRun = false;
+        DeliverSettled();
         if (!CallbackFrame::InsideLibcurl()) {
             last();
             ShutdownPools();
@@ -71,8 +80,11 @@ void EventLoop::Stop(const Task& last) {
     Post([this, last] {
         m_afterStopMtx.lock(); // released by the loop thread after its last drain
         m_state.exchange(kStopping);
+        m_inRun = false;
+        DeliverSettled();
         last();
         ShutdownPools();
+        uv_close(reinterpret_cast<uv_handle_t*>(&m_beforePoll), nullptr);
         // A thread that still saw the loop running may send on it after
         // this; libuv allows that until the loop is closed, which it never is.
         uv_close(reinterpret_cast<uv_handle_t*>(&m_wake), nullptr);
@@ -116,7 +128,12 @@ void EventLoop::RunAndWait(const Task& task) {
     }
     std::promise<void> done;
     auto finished = done.get_future();
-    Post([&task, &done] {
+    Post([this, &task, &done] {
+        // The caller may look next at a request that finished in this loop
+        // turn: its owner hears of it first.
+        if (IsLoopThread()) {
+            DeliverSettled();
+        }
         task();
         done.set_value();
     });
@@ -153,6 +170,29 @@ void EventLoop::OnWake(uv_async_t*) {
     if (!CurlGlobal::uvThreadQueue.empty()) {
         uv_async_send(&loop.m_wake); // the rest on the next turn
     }
+}
+
+void EventLoop::DeliverBeforeNextPoll(std::shared_ptr<Request> request, CURLcode code) {
+    if (!m_inRun) {
+        request->Deliver(code);
+        return;
+    }
+    m_settled.emplace_back(std::move(request), code);
+}
+
+void EventLoop::OnBeforePoll(uv_prepare_t*) {
+    Instance().DeliverSettled();
+}
+
+void EventLoop::DeliverSettled() {
+    // Two lists that swap keep their capacity, so a turn allocates nothing.
+    // A completion callback runs on a thread of its own and cannot come
+    // back into this list.
+    m_delivering.swap(m_settled);
+    for (auto& [request, code] : m_delivering) {
+        request->Deliver(code);
+    }
+    m_delivering.clear();
 }
 
 CurlContext* EventLoop::Watch(curl_socket_t sock, CurlConnPool* pool) {

@@ -6,12 +6,17 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace curlppx::detail {
+
+class Request;
 
 // The engine's loop thread: libuv's default loop, the queue through which
 // any thread hands it work, the socket watches and the pools whose handles
@@ -58,6 +63,10 @@ public:
     void Park(CurlContext* ctx);
     void Unwatch(CurlContext* ctx);
 
+    // Loop thread: hands the code to request's owner before the loop next
+    // waits for events (at once when the loop is not running).
+    void DeliverBeforeNextPoll(std::shared_ptr<Request> request, CURLcode code);
+
     // Pools with handles on this loop, shut down when it stops.
     void Attach(CurlConnPool* pool);
     void Detach(CurlConnPool* pool);
@@ -72,6 +81,8 @@ private:
     void RunQueued();
     void ShutdownPools();
     static void OnWake(uv_async_t* wake);
+    static void OnBeforePoll(uv_prepare_t* prepare);
+    void DeliverSettled();
     // A poll whose descriptor libcurl closed without a word, while the
     // descriptor now names another socket.
     void Retire(CurlContext* ctx);
@@ -82,6 +93,14 @@ private:
     // Referenced, so it alone keeps uv_run going; uv_async_send is the one
     // libuv call another thread may make.
     uv_async_t m_wake{};
+    // Runs before every wait for events. Unreferenced: it never keeps the
+    // loop going by itself.
+    uv_prepare_t m_beforePoll{};
+    // Loop thread only: inside uv_run, where the prepare handle runs, and
+    // the requests completed there whose owners are still to hear of it.
+    bool m_inRun = false;
+    std::vector<std::pair<std::shared_ptr<Request>, CURLcode>> m_settled;
+    std::vector<std::pair<std::shared_ptr<Request>, CURLcode>> m_delivering;
     std::thread m_thread;
     // Held by whoever runs tasks once the loop stops: by the loop thread from
     // its stop to its last drain, then by each thread that hands one over.

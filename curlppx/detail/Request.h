@@ -13,7 +13,7 @@ namespace curlppx::detail {
 // request they were made for and compare it with what the connection runs,
 // so that a break ends exactly the request it was aimed at (or none), and a
 // request completes once whichever thread gets there first.
-class Request {
+class Request : public std::enable_shared_from_this<Request> {
 public:
     using DoneFunc = std::function<void(CURLcode)>;
 
@@ -24,6 +24,12 @@ public:
     // Satisfies the future and hands the code to the completion callback;
     // false when the request had completed already.
     bool Complete(CURLcode code);
+    // Loop thread, in a socket or timer callback: completes the request at
+    // once for the engine, and for its owner once the loop has handled this
+    // turn's events, together with the others that finished meanwhile. A
+    // caller waiting on several futures then wakes once for all of them,
+    // not once for each.
+    bool CompleteBeforeNextPoll(CURLcode code);
     bool Completed() const { return m_completed.load(); }
 
     // True for the first break only: a second one while the first is on
@@ -32,6 +38,9 @@ public:
     bool BreakAsked() const { return m_breakAsked.load(std::memory_order_relaxed); }
 
 private:
+    friend class EventLoop;
+    void Deliver(CURLcode code);
+
     std::promise<CURLcode> m_promise;
     DoneFunc m_done;
     std::atomic<bool> m_completed{false};

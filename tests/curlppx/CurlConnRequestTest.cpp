@@ -284,6 +284,33 @@ TEST_F(RequestTest, HeaderLinesAreTrimmedAndOnlyNameValuePairsKept) {
     EXPECT_EQ(0u, m_conn->GetResHeader().count("x-name"));
 }
 
+TEST_F(RequestTest, EachRequestStartsFromAnEmptyReplyEvenWhenItCannotStart) {
+    Reply first = Reply::Json("first");
+    first.headers = {{"X-First", "1"}};
+    const std::string second = UniquePath();
+    Http().Script(m_path, {first});
+    Http().Script(second, {Reply::Json("second")});
+    auto pool = std::make_shared<CurlConnPool>(778);
+    auto conn = pool->GetConn();
+    conn->SetURL(Http().BaseUrl() + m_path.substr(1));
+    auto done = conn->HttpGet();
+    ASSERT_EQ(CURLE_OK, Await(done));
+    ASSERT_EQ(1u, conn->GetResHeader().count("X-First"));
+
+    conn->SetURL(Http().BaseUrl() + second.substr(1));
+    done = conn->HttpGet();
+    ASSERT_EQ(CURLE_OK, Await(done));
+    EXPECT_EQ("second", conn->GetRespones());
+    EXPECT_EQ(0u, conn->GetResHeader().count("X-First"));
+
+    // Without its pool the request never reaches the loop thread.
+    pool.reset();
+    done = conn->HttpGet();
+    ASSERT_EQ(CurlConn::kEngineError, Await(done));
+    EXPECT_EQ("", conn->GetRespones());
+    EXPECT_TRUE(conn->GetResHeader().empty());
+}
+
 TEST_F(RequestTest, ProgressReportsFractionsUpToOneAndASpeed) {
     Reply reply = Reply::Json(Pattern(64 * 1024));
     reply.fault = Reply::Fault::Trickle;
