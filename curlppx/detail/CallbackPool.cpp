@@ -49,8 +49,14 @@ void CallbackPool::Run(std::function<void()> job) {
     // counting the waiting threads, not guessing, keeps a blocked callback
     // from serialising the others.
     if (m_state->jobs.size() <= m_state->idle) {
+        // Behind a job still queued, a thread is on its way already and wakes
+        // the next one before it runs its own job: the loop thread pays one
+        // wake for a turn's completions, not one for each.
+        const bool first = m_state->jobs.size() == 1;
         lock.unlock();
-        m_state->ready.notify_one();
+        if (first) {
+            m_state->ready.notify_one();
+        }
         return;
     }
     ++m_state->threads;
@@ -86,7 +92,11 @@ void CallbackPool::Work(const std::shared_ptr<State>& state) {
         }
         auto job = std::move(state->jobs.front());
         state->jobs.pop_front();
+        const bool wakeNext = !state->jobs.empty() && state->idle > 0;
         lock.unlock();
+        if (wakeNext) {
+            state->ready.notify_one();
+        }
         job();
         job = nullptr; // what the callback captured goes before the next wait
         lock.lock();

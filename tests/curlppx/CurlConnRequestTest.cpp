@@ -621,6 +621,42 @@ TEST_F(RequestTest, CallbacksRunSideBySideOnThreadsThatAreReused) {
     }
 }
 
+TEST(CallbackPool, ABurstOfJobsEachGetsAThreadThoughOneWakeStartsThem) {
+    static constexpr int kJobs = 6;
+    detail::CallbackPool pool;
+    // Each job of a burst waits for all the others to enter: the threads a
+    // burst wakes one from another must each wake the next before they run.
+    // Shared, as a job that timed out may outlive a failed test.
+    struct Meeting {
+        std::mutex mutex;
+        std::condition_variable met;
+        int entered = 0;
+        int allMet = 0;
+    };
+    // Well inside the 30 s after which an idle thread looks for work by
+    // itself, which would hide a wake that never came.
+    static constexpr auto kWithin = 10s;
+    const auto burst = [&] {
+        auto meeting = std::make_shared<Meeting>();
+        for (int job = 0; job < kJobs; ++job) {
+            pool.Run([meeting] {
+                std::unique_lock lock(meeting->mutex);
+                ++meeting->entered;
+                meeting->met.notify_all();
+                const bool all =
+                    meeting->met.wait_for(lock, kWithin, [&] { return meeting->entered == kJobs; });
+                meeting->allMet += all ? 1 : 0;
+                meeting->met.notify_all();
+            });
+        }
+        std::unique_lock lock(meeting->mutex);
+        return meeting->met.wait_for(lock, kWithin, [&] { return meeting->allMet == kJobs; });
+    };
+    ASSERT_TRUE(burst()); // starts the threads
+    // Mostly the same threads again, now waiting for work.
+    ASSERT_TRUE(burst());
+}
+
 TEST(CallbackPool, ACallbackWaitsForAThreadWhenNoneCanStart) {
     std::atomic<int> refusals{2};
     detail::CallbackPool pool([&](std::function<void()> body) {
