@@ -290,25 +290,24 @@ TEST_F(RequestTest, EachRequestStartsFromAnEmptyReplyEvenWhenItCannotStart) {
     const std::string second = UniquePath();
     Http().Script(m_path, {first});
     Http().Script(second, {Reply::Json("second")});
-    auto pool = std::make_shared<CurlConnPool>(778);
-    auto conn = pool->GetConn();
-    conn->SetURL(Http().BaseUrl() + m_path.substr(1));
-    auto done = conn->HttpGet();
+    auto done = m_conn->HttpGet();
     ASSERT_EQ(CURLE_OK, Await(done));
-    ASSERT_EQ(1u, conn->GetResHeader().count("X-First"));
+    ASSERT_EQ(1u, m_conn->GetResHeader().count("X-First"));
 
-    conn->SetURL(Http().BaseUrl() + second.substr(1));
-    done = conn->HttpGet();
+    ASSERT_EQ(CURLE_OK, m_conn->SetURL(Http().BaseUrl() + second.substr(1)));
+    done = m_conn->HttpGet();
     ASSERT_EQ(CURLE_OK, Await(done));
-    EXPECT_EQ("second", conn->GetRespones());
-    EXPECT_EQ(0u, conn->GetResHeader().count("X-First"));
+    EXPECT_EQ("second", m_conn->GetRespones());
+    EXPECT_EQ(0u, m_conn->GetResHeader().count("X-First"));
 
-    // Without its pool the request never reaches the loop thread.
-    pool.reset();
-    done = conn->HttpGet();
-    ASSERT_EQ(CurlConn::kEngineError, Await(done));
-    EXPECT_EQ("", conn->GetRespones());
-    EXPECT_TRUE(conn->GetResHeader().empty());
+    // Without a URL the request never reaches the loop thread.
+    EngineLog log(CURL_LOG_ERROR);
+    ASSERT_EQ(CURLE_OK, m_conn->SetURL(CurlUrl()));
+    done = m_conn->HttpGet();
+    ASSERT_EQ(CURLE_URL_MALFORMAT, Await(done));
+    EXPECT_EQ(1u, log.Count("url is empty!"));
+    EXPECT_EQ("", m_conn->GetRespones());
+    EXPECT_TRUE(m_conn->GetResHeader().empty());
 }
 
 TEST_F(RequestTest, ProgressReportsFractionsUpToOneAndASpeed) {
